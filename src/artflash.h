@@ -1,0 +1,27 @@
+// artflash: program a 64 KiB Art image into the start of an MTD partition.
+#ifndef ARTFLASH_H
+#define ARTFLASH_H
+
+#include <stddef.h>
+
+// The image must be exactly this long; the command lines erase and write
+// the same length at offset 0.
+constexpr long ART_IMAGE_SIZE = 0x10000;
+
+// Room for a path of at most 255 characters and its NUL.
+constexpr size_t ART_PATH_SIZE = 256;
+
+constexpr char DEFAULT_ART_PATH[] = "/tmp/art.bin";
+
+// The Art file to flash; filled by parse_options, read by flash_art.
+extern char art_path[ART_PATH_SIZE];
+
+// Fill art_path from the command line. Returns -1 (after saying why) when
+// the path given cannot be held, else 0.
+int parse_options(int argc, char **argv);
+
+// Check the Art file and have mtd_debug erase and write it.
+// Returns 0 when both commands succeeded, else -1 (after saying why).
+int flash_art(void);
+
+#endif

@@ -1,0 +1,63 @@
+#include "command.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+
+static int shell_plain(char c)
+{
+	return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+	       (c >= '0' && c <= '9') || (c != '\0' && strchr("_@%+=:,./-", c));
+}
+
+static int needs_quotes(const char *path)
+{
+	for (; *path; path++)
+		if (!shell_plain(*path))
+			return 1;
+	return 0;
+}
+
+// Inside single quotes the shell takes every byte literally except the
+// closing quote, so an embedded quote closes, escapes and reopens: '\''.
+static void quote_path(char *out, const char *path)
+{
+	*out++ = '\'';
+	for (; *path; path++) {
+		if (*path == '\'') {
+			memcpy(out, "'\\''", 4);
+			out += 4;
+		} else {
+			*out++ = *path;
+		}
+	}
+	*out++ = '\'';
+	*out = '\0';
+}
+
+int compose_write_command(char *line, size_t size, const char *path)
+{
+	char quoted[QUOTED_PATH_SIZE];
+	int len;
+
+	if (strlen(path) >= ART_PATH_SIZE)
+		return -1;
+	if (needs_quotes(path)) {
+		quote_path(quoted, path);
+		path = quoted;
+	}
+	len = snprintf(line, size, "%s%s", WRITE_COMMAND_PREFIX, path);
+	return (len < 0 || (size_t)len >= size) ? -1 : 0;
+}
+
+int run_command(const char *line)
+{
+	int status = system(line);
+
+	// -1: no shell; 127: the shell found no command; a signal or any
+	// other non-zero exit: the command did not finish its job.
+	if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+		return -1;
+	return 0;
+}
