@@ -1,0 +1,313 @@
+// A flash simulator that takes mtd_debug's command lines, for machines with
+// no MTD devices. Each device /dev/mtdN is a file mtdN in $MTDSIM_DIR that
+// behaves like NOR flash: erase sets whole erase blocks to 0xFF, and a write
+// can only clear bits, so writing over data that was not erased corrupts it.
+//
+// Environment:
+//   MTDSIM_DIR        folder of the partition files (required)
+//   MTDSIM_SIZE       size of a partition on first use (default 256 KiB)
+//   MTDSIM_ERASESIZE  erase block size (default 64 KiB)
+//   MTDSIM_LOG        file that gets one line per invocation: the arguments,
+//                     blank separated, with blanks, backslashes and
+//                     non-printing bytes written as \xHH
+//   MTDSIM_FAIL       comma separated subcommands that fail (exit 1), or
+//                     that kill the process with SIGKILL when written
+//                     "<subcommand>:kill"
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr unsigned long DEFAULT_SIZE = 0x40000;
+constexpr unsigned long DEFAULT_ERASESIZE = 0x10000;
+constexpr unsigned char ERASED_BYTE = 0xFF;
+
+struct Partition {
+	int fd = -1;
+	unsigned long size = 0;
+	unsigned long erasesize = 0;
+};
+
+int fail(const std::string &what)
+{
+	fprintf(stderr, "mtd_debug: %s\n", what.c_str());
+	return 1;
+}
+
+int fail_errno(const std::string &what)
+{
+	return fail(what + ": " + strerror(errno));
+}
+
+// strtoul with base 0, but the whole text must be a number.
+bool parse_number(const char *text, unsigned long *value)
+{
+	char *end;
+
+	if (!(*text >= '0' && *text <= '9'))
+		return false;
+	errno = 0;
+	*value = strtoul(text, &end, 0);
+	return errno == 0 && *end == '\0';
+}
+
+bool env_number(const char *name, unsigned long fallback, unsigned long *value)
+{
+	const char *text = getenv(name);
+
+	*value = fallback;
+	return !text || (parse_number(text, value) && *value > 0);
+}
+
+std::string escape(const char *arg)
+{
+	std::string out;
+	char hex[5];
+
+	for (; *arg; arg++) {
+		unsigned char c = *arg;
+		if (c > ' ' && c < 0x7f && c != '\\') {
+			out += char(c);
+		} else {
+			snprintf(hex, sizeof(hex), "\\x%02x", c);
+			out += hex;
+		}
+	}
+	return out;
+}
+
+void log_invocation(int argc, char **argv)
+{
+	const char *path = getenv("MTDSIM_LOG");
+	std::string line;
+
+	if (!path)
+		return;
+	for (int i = 1; i < argc; i++)
+		line += (i > 1 ? " " : "") + escape(argv[i]);
+	line += '\n';
+	// One append per invocation keeps the lines whole.
+	int fd = open(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
+	if (fd < 0 || write(fd, line.data(), line.size()) != ssize_t(line.size()))
+		fail_errno(std::string("log ") + path);
+	if (fd >= 0)
+		close(fd);
+}
+
+void inject_failure(const char *command)
+{
+	const char *list = getenv("MTDSIM_FAIL");
+	std::string token;
+
+	if (!list)
+		return;
+	for (const char *p = list;; p++) {
+		if (*p != ',' && *p != '\0') {
+			token += *p;
+			continue;
+		}
+		if (token == command) {
+			fail(std::string(command) + ": injected failure");
+			exit(1);
+		}
+		if (token == std::string(command) + ":kill")
+			kill(getpid(), SIGKILL);
+		token.clear();
+		if (*p == '\0')
+			return;
+	}
+}
+
+bool io_all(int fd, unsigned char *buf, unsigned long len, unsigned long offset, bool writing)
+{
+	while (len > 0) {
+		ssize_t n = writing ? pwrite(fd, buf, len, offset) : pread(fd, buf, len, offset);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			return false;
+		buf += n;
+		len -= n;
+		offset += n;
+	}
+	return true;
+}
+
+bool create_partition(const std::string &path, unsigned long size)
+{
+	std::vector<unsigned char> blank(size, ERASED_BYTE);
+	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+	bool ok = fd >= 0 && io_all(fd, blank.data(), size, 0, true);
+
+	if (fd >= 0)
+		close(fd);
+	return ok || errno == EEXIST;
+}
+
+// Only /dev/mtd<number> names a device; its partition is made, erased, on
+// first use.
+int open_partition(const char *device, Partition *part)
+{
+	const char *dir = getenv("MTDSIM_DIR");
+	const char *name = device + strlen("/dev/");
+	unsigned long size;
+
+	if (!dir)
+		return fail("MTDSIM_DIR is not set");
+	if (strncmp(device, "/dev/mtd", 8) != 0 || !device[8] ||
+	    strspn(device + 8, "0123456789") != strlen(device + 8))
+		return fail(std::string(device) + ": No such device");
+	if (!env_number("MTDSIM_SIZE", DEFAULT_SIZE, &size) ||
+	    !env_number("MTDSIM_ERASESIZE", DEFAULT_ERASESIZE, &part->erasesize) ||
+	    size % part->erasesize != 0)
+		return fail("bad MTDSIM_SIZE or MTDSIM_ERASESIZE");
+
+	std::string path = std::string(dir) + "/" + name;
+	if (access(path.c_str(), F_OK) != 0 && !create_partition(path, size))
+		return fail_errno(device);
+	struct stat st;
+	part->fd = open(path.c_str(), O_RDWR);
+	if (part->fd < 0 || fstat(part->fd, &st) != 0)
+		return fail_errno(device);
+	part->size = st.st_size;
+	return 0;
+}
+
+// Device, offset and length, checked against the partition.
+int open_range(char **args, Partition *part, unsigned long *offset, unsigned long *length)
+{
+	if (!parse_number(args[1], offset))
+		return fail(std::string("bad offset: ") + args[1]);
+	if (!parse_number(args[2], length))
+		return fail(std::string("bad length: ") + args[2]);
+	if (open_partition(args[0], part) != 0)
+		return 1;
+	if (*offset > part->size || *length > part->size - *offset)
+		return fail(std::string(args[0]) + ": range is outside the partition");
+	return 0;
+}
+
+int do_erase(char **args)
+{
+	Partition part;
+	unsigned long offset, length;
+
+	if (open_range(args, &part, &offset, &length) != 0)
+		return 1;
+	if (offset % part.erasesize != 0 || length % part.erasesize != 0)
+		return fail(std::string(args[0]) + ": range is not aligned to the erase block");
+	std::vector<unsigned char> blank(length, ERASED_BYTE);
+	if (!io_all(part.fd, blank.data(), length, offset, true))
+		return fail_errno(args[0]);
+	printf("Erased %lu bytes from address 0x%.8lx in flash\n", length, offset);
+	return 0;
+}
+
+int do_write(char **args)
+{
+	Partition part;
+	unsigned long offset, length;
+
+	if (open_range(args, &part, &offset, &length) != 0)
+		return 1;
+	std::vector<unsigned char> data(length), flash(length);
+	int src = open(args[3], O_RDONLY);
+	if (src < 0)
+		return fail_errno(args[3]);
+	bool whole = io_all(src, data.data(), length, 0, false);
+	close(src);
+	if (!whole)
+		return fail(std::string(args[3]) + ": shorter than the length");
+	if (!io_all(part.fd, flash.data(), length, offset, false))
+		return fail_errno(args[0]);
+	for (unsigned long i = 0; i < length; i++)
+		flash[i] &= data[i];
+	if (!io_all(part.fd, flash.data(), length, offset, true))
+		return fail_errno(args[0]);
+	printf("Copied %lu bytes from %s to address 0x%.8lx in flash\n", length, args[3], offset);
+	return 0;
+}
+
+int do_read(char **args)
+{
+	Partition part;
+	unsigned long offset, length;
+
+	if (open_range(args, &part, &offset, &length) != 0)
+		return 1;
+	std::vector<unsigned char> data(length);
+	if (!io_all(part.fd, data.data(), length, offset, false))
+		return fail_errno(args[0]);
+	int dst = open(args[3], O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	bool whole = dst >= 0 && io_all(dst, data.data(), length, 0, true);
+	if (dst >= 0)
+		close(dst);
+	if (!whole)
+		return fail_errno(args[3]);
+	printf("Copied %lu bytes from address 0x%.8lx in flash to %s\n", length, offset, args[3]);
+	return 0;
+}
+
+int do_info(char **args)
+{
+	Partition part;
+
+	if (open_partition(args[0], &part) != 0)
+		return 1;
+	printf("mtd.type = MTD_NORFLASH\n"
+	       "mtd.flags = MTD_CAP_NORFLASH\n"
+	       "mtd.size = %lu (%lu K)\n"
+	       "mtd.erasesize = %lu (%lu K)\n"
+	       "mtd.writesize = 1\n"
+	       "mtd.oobsize = 0\n"
+	       "regions = 0\n",
+	       part.size, part.size / 1024, part.erasesize, part.erasesize / 1024);
+	return 0;
+}
+
+struct Command {
+	const char *name;
+	int args;
+	int (*run)(char **args);
+};
+
+const Command COMMANDS[] = {
+	{"info", 1, do_info},
+	{"read", 4, do_read},
+	{"write", 4, do_write},
+	{"erase", 3, do_erase},
+};
+
+int usage()
+{
+	fprintf(stderr, "usage: mtd_debug info <device>\n"
+	                "       mtd_debug read <device> <offset> <length> <dest-file>\n"
+	                "       mtd_debug write <device> <offset> <length> <source-file>\n"
+	                "       mtd_debug erase <device> <offset> <length>\n");
+	return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	log_invocation(argc, argv);
+	for (const Command &cmd : COMMANDS) {
+		if (argc < 2 || strcmp(argv[1], cmd.name) != 0)
+			continue;
+		if (argc - 2 != cmd.args)
+			return usage();
+		inject_failure(cmd.name);
+		return cmd.run(argv + 2);
+	}
+	return usage();
+}
