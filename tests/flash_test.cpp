@@ -1,0 +1,207 @@
+// artflash run as a process against the flash simulator: what it prints,
+// its exit status, the commands it ran and what the partition holds after.
+#include "case_name.h"
+#include "sandbox.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Calls = std::vector<std::vector<std::string>>;
+
+enum class Flash { Untouched, Erased, Image };
+
+const std::vector<std::string> ERASE = {"erase", "/dev/mtd4", "0x0", "0x10000"};
+const std::string ERASED_LINE = "Erased 65536 bytes from address 0x00000000 in flash\n";
+
+std::vector<std::string> write_call(const std::string &path)
+{
+	return {"write", "/dev/mtd4", "0x0", "0x10000", path};
+}
+
+std::string copied_line(const std::string &path)
+{
+	return "Copied 65536 bytes from " + path + " to address 0x00000000 in flash\n";
+}
+
+// Run in the sandbox, anything of this name that the shell runs leaves a file.
+const std::string HOSTILE = "{dir}/my art $(touch pwned);'x'`touch pwned`\n*.bin";
+const std::string TOO_LONG = "/" + std::string(255, 'a');
+const std::string SIZE_MESSAGE = "Art filesize is not 0x10000\n";
+
+// A path of exactly 255 characters: folders in the sandbox, then a file.
+std::string longest_path(const Sandbox &box)
+{
+	std::string path = box.path("");
+	while (255 - path.size() > 200) {
+		path += std::string(100, 'L');
+		mkdir(path.c_str(), 0755);
+		path += "/";
+	}
+	return path + std::string(255 - path.size(), 'F');
+}
+
+// Root reads anything, so drop the capabilities that let it.
+std::vector<std::string> without_root_powers()
+{
+	if (geteuid() != 0)
+		return {};
+	return {"setpriv", "--inh-caps=-dac_override,-dac_read_search",
+	        "--bounding-set=-dac_override,-dac_read_search"};
+}
+
+void make_files(const Sandbox &box)
+{
+	std::string image = Sandbox::image();
+	box.write_file("short.bin", image.substr(1));
+	box.write_file("long.bin", image + "x");
+	box.write_file("empty.bin", "");
+	box.write_file(box.expand(HOSTILE).substr(box.path("").size()), image);
+	mkdir(box.path("folder").c_str(), 0755);
+	mkfifo(box.path("fifo").c_str(), 0644);
+	symlink("art.bin", box.path("link.bin").c_str());
+	symlink("gone.bin", box.path("dangling.bin").c_str());
+}
+
+struct FlashCase {
+	const char *name;
+	std::vector<std::string> args;
+	std::vector<std::string> env;
+	int status;
+	std::string out;
+	Calls calls;
+	Flash flash;
+};
+
+// A successful flash of path: the simulator's two lines and nothing else.
+FlashCase flashed(const char *name, std::vector<std::string> args, const std::string &path)
+{
+	return {name, args, {}, 0, ERASED_LINE + copied_line(path), {ERASE, write_call(path)}, Flash::Image};
+}
+
+FlashCase refused(const char *name, std::vector<std::string> args, const std::string &out)
+{
+	return {name, args, {}, 255, out, {}, Flash::Untouched};
+}
+
+const FlashCase FLASH_CASES[] = {
+	flashed("separate value", {"-f", "{dir}/art.bin"}, "{dir}/art.bin"),
+	flashed("attached value", {"-f{dir}/art.bin"}, "{dir}/art.bin"),
+	flashed("last -f wins", {"-f", "{dir}/gone.bin", "-f", "{dir}/art.bin"}, "{dir}/art.bin"),
+	flashed("unknown option ignored", {"-h", "-f", "{dir}/art.bin"}, "{dir}/art.bin"),
+	flashed("operands ignored", {"-f", "{dir}/art.bin", "/dev/mtd0"}, "{dir}/art.bin"),
+	flashed("symlink keeps its name", {"-f", "{dir}/link.bin"}, "{dir}/link.bin"),
+	flashed("hostile name", {"-f", HOSTILE}, HOSTILE),
+	flashed("too long then short", {"-f", TOO_LONG, "-f", "{dir}/art.bin"}, "{dir}/art.bin"),
+	refused("missing", {"-f", "{dir}/gone.bin"}, "Art file {dir}/gone.bin is not exist\n"),
+	refused("dangling symlink", {"-f", "{dir}/dangling.bin"}, "Art file {dir}/dangling.bin is not exist\n"),
+	refused("one byte short", {"-f", "{dir}/short.bin"}, SIZE_MESSAGE),
+	refused("one byte long", {"-f", "{dir}/long.bin"}, SIZE_MESSAGE),
+	refused("empty", {"-f", "{dir}/empty.bin"}, SIZE_MESSAGE),
+	refused("directory", {"-f", "{dir}/folder"}, SIZE_MESSAGE),
+	refused("fifo", {"-f", "{dir}/fifo"}, SIZE_MESSAGE),
+	refused("device node", {"-f", "/dev/null"}, SIZE_MESSAGE),
+	refused("path too long", {"-f", TOO_LONG}, "Art file path is too long\n"),
+	refused("short then too long", {"-f", "{dir}/art.bin", "-f" + TOO_LONG}, "Art file path is too long\n"),
+	{"erase fails", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=erase"}, 255,
+	 "Art erase failed\n", {ERASE}, Flash::Untouched},
+	{"erase killed", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=erase:kill"}, 255,
+	 "Art erase failed\n", {ERASE}, Flash::Untouched},
+	{"no mtd_debug", {"-f", "{dir}/art.bin"}, {"PATH=/usr/bin:/bin"}, 255,
+	 "Art erase failed\n", {}, Flash::Untouched},
+	{"write fails", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=write"}, 255,
+	 ERASED_LINE + "Art write failed\n", {ERASE, write_call("{dir}/art.bin")}, Flash::Erased},
+	{"write killed", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=write:kill"}, 255,
+	 ERASED_LINE + "Art write failed\n", {ERASE, write_call("{dir}/art.bin")}, Flash::Erased},
+};
+
+std::string expected_flash(Flash flash)
+{
+	std::string bytes = Sandbox::old_flash();
+	if (flash == Flash::Erased)
+		bytes.replace(0, IMAGE_SIZE, IMAGE_SIZE, '\xff');
+	if (flash == Flash::Image)
+		bytes.replace(0, IMAGE_SIZE, Sandbox::image());
+	return bytes;
+}
+
+void expect_run(const Sandbox &box, const Run &run, int status, const std::string &out,
+                const Calls &calls, Flash flash)
+{
+	EXPECT_EQ(run.status, status) << run.err;
+	EXPECT_EQ(run.out, box.expand(out));
+	Calls expanded = calls;
+	for (auto &call : expanded)
+		for (auto &arg : call)
+			arg = box.expand(arg);
+	EXPECT_EQ(box.log(), expanded);
+	EXPECT_TRUE(box.flash() == expected_flash(flash)) << "partition content differs";
+	EXPECT_FALSE(box.exists("pwned")) << "the shell ran part of a path";
+}
+
+void PrintTo(const FlashCase &c, std::ostream *os) { *os << c.name; }
+
+class FlashRun : public testing::TestWithParam<FlashCase> {};
+
+TEST_P(FlashRun, PrintsExitsAndFlashes)
+{
+	const FlashCase &c = GetParam();
+	Sandbox box;
+	make_files(box);
+	expect_run(box, box.artflash(c.args, c.env), c.status, c.out, c.calls, c.flash);
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, FlashRun, testing::ValuesIn(FLASH_CASES), CaseName());
+
+TEST(FlashRunLongest, PathOf255CharactersIsFlashed)
+{
+	Sandbox box;
+	std::string path = longest_path(box);
+	ASSERT_EQ(path.size(), 255u);
+	box.write_file(path.substr(box.path("").size()), Sandbox::image());
+	expect_run(box, box.artflash({"-f", path}), 0, ERASED_LINE + copied_line(path),
+	           {ERASE, write_call(path)}, Flash::Image);
+}
+
+// The default path lives in /tmp; give the run a /tmp of its own.
+TEST(FlashRunDefault, NoArgumentsFlashesTmpArtBin)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root for a private /tmp";
+	const std::vector<std::string> private_tmp = {
+		"unshare", "-m", "sh", "-c", "mount --bind \"$0\" /tmp && exec \"$@\"", "{dir}/tmp"};
+	Sandbox box;
+	mkdir(box.path("tmp").c_str(), 0755);
+	expect_run(box, box.artflash({}, {}, private_tmp), 255,
+	           "Art file /tmp/art.bin is not exist\n", {}, Flash::Untouched);
+	box.write_file("tmp/art.bin", Sandbox::image());
+	expect_run(box, box.artflash({}, {}, private_tmp), 0,
+	           ERASED_LINE + copied_line("/tmp/art.bin"),
+	           {ERASE, write_call("/tmp/art.bin")}, Flash::Image);
+}
+
+TEST(FlashRunPermissions, UnreadableFileIsNeverErased)
+{
+	Sandbox box;
+	chmod(box.path("art.bin").c_str(), 0);
+	expect_run(box, box.artflash({"-f", "{dir}/art.bin"}, {}, without_root_powers()), 255,
+	           "Art file {dir}/art.bin is not readable\n", {}, Flash::Untouched);
+}
+
+TEST(FlashRunPermissions, UnsearchableFolderIsNotExist)
+{
+	Sandbox box;
+	mkdir(box.path("locked").c_str(), 0755);
+	box.write_file("locked/art.bin", Sandbox::image());
+	chmod(box.path("locked").c_str(), 0);
+	expect_run(box, box.artflash({"-f", "{dir}/locked/art.bin"}, {}, without_root_powers()), 255,
+	           "Art file {dir}/locked/art.bin is not exist\n", {}, Flash::Untouched);
+	chmod(box.path("locked").c_str(), 0755);
+}
+
+} // namespace

@@ -1,0 +1,178 @@
+#include "sandbox.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char **environ;
+
+namespace {
+
+std::string pattern(size_t size, unsigned seed)
+{
+	std::string bytes(size, '\0');
+	for (size_t i = 0; i < size; i++) {
+		seed = seed * 1103515245u + 12345u;
+		bytes[i] = char(seed >> 16);
+	}
+	return bytes;
+}
+
+std::vector<std::string> split(const std::string &text, char sep)
+{
+	std::vector<std::string> parts;
+	std::stringstream in(text);
+	std::string part;
+	while (std::getline(in, part, sep))
+		parts.push_back(part);
+	return parts;
+}
+
+std::string unescape(const std::string &word)
+{
+	std::string out;
+	for (size_t i = 0; i < word.size(); i++) {
+		if (word[i] == '\\' && i + 3 < word.size() && word[i + 1] == 'x') {
+			out += char(std::stoi(word.substr(i + 2, 2), nullptr, 16));
+			i += 3;
+		} else {
+			out += word[i];
+		}
+	}
+	return out;
+}
+
+} // namespace
+
+Sandbox::Sandbox()
+{
+	std::string tmpl = std::string(SCRATCH_DIR) + "/XXXXXX";
+	mkdir(SCRATCH_DIR, 0755);
+	if (!mkdtemp(tmpl.data()))
+		throw std::runtime_error("mkdtemp " + tmpl);
+	dir_ = tmpl;
+	chmod(dir_.c_str(), 0755);
+	mkdir(path("flash").c_str(), 0755);
+	write_file("flash/mtd4", old_flash());
+	write_file("art.bin", image());
+}
+
+Sandbox::~Sandbox()
+{
+	run({"rm", "-rf", dir_});
+}
+
+std::string Sandbox::expand(const std::string &text) const
+{
+	std::string out = text;
+	for (size_t at = out.find("{dir}"); at != std::string::npos; at = out.find("{dir}", at))
+		out.replace(at, 5, dir_);
+	return out;
+}
+
+void Sandbox::write_file(const std::string &name, const std::string &bytes) const
+{
+	std::ofstream(path(name), std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string Sandbox::read_file(const std::string &name) const
+{
+	std::ifstream in(path(name), std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Sandbox::exists(const std::string &name) const
+{
+	return access(path(name).c_str(), F_OK) == 0;
+}
+
+const std::string &Sandbox::image()
+{
+	static const std::string bytes = pattern(IMAGE_SIZE, 1);
+	return bytes;
+}
+
+const std::string &Sandbox::old_flash()
+{
+	static const std::string bytes = pattern(PARTITION_SIZE, 2);
+	return bytes;
+}
+
+std::vector<std::vector<std::string>> Sandbox::log() const
+{
+	std::vector<std::vector<std::string>> calls;
+	for (const std::string &line : split(read_file("log"), '\n')) {
+		calls.emplace_back();
+		for (const std::string &word : split(line, ' '))
+			calls.back().push_back(unescape(word));
+	}
+	return calls;
+}
+
+Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::string> &env) const
+{
+	std::vector<std::string> vars = {
+		std::string("PATH=") + MTDSIM_BIN_DIR + ":/usr/sbin:/usr/bin:/sbin:/bin",
+		"MTDSIM_DIR=" + path("flash"),
+		"MTDSIM_LOG=" + path("log"),
+	};
+	for (const std::string &var : env)
+		vars.push_back(expand(var));
+	// The rest of this process's environment, less what is set above and
+	// any simulator settings of the developer's own.
+	for (char **var = environ; *var; var++) {
+		std::string name = std::string(*var).substr(0, std::string(*var).find('='));
+		bool taken = name.rfind("MTDSIM_", 0) == 0;
+		for (const std::string &set : vars)
+			taken = taken || set.compare(0, name.size() + 1, name + "=") == 0;
+		if (!taken)
+			vars.emplace_back(*var);
+	}
+	std::vector<char *> envp, args;
+	for (std::string &var : vars)
+		envp.push_back(var.data());
+	envp.push_back(nullptr);
+	std::vector<std::string> words = argv;
+	for (std::string &word : words)
+		args.push_back(word.data());
+	args.push_back(nullptr);
+
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
+	posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_addopen(&actions, 1, path("stdout").c_str(),
+	                                 O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	posix_spawn_file_actions_addopen(&actions, 2, path("stderr").c_str(),
+	                                 O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	pid_t pid;
+	int status = -1;
+	int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+	posix_spawn_file_actions_destroy(&actions);
+	if (rc != 0 || waitpid(pid, &status, 0) != pid)
+		throw std::runtime_error("cannot run " + argv[0]);
+	int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+	return {code, read_file("stdout"), read_file("stderr")};
+}
+
+Run Sandbox::artflash(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                      const std::vector<std::string> &wrapper) const
+{
+	std::vector<std::string> argv;
+	for (const std::string &word : wrapper)
+		argv.push_back(expand(word));
+	for (const std::string &word : split(ARTFLASH_EMULATOR, ';'))
+		if (!word.empty())
+			argv.push_back(word);
+	argv.push_back(ARTFLASH_BIN);
+	for (const std::string &arg : args)
+		argv.push_back(expand(arg));
+	return run(argv, env);
+}
