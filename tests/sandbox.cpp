@@ -168,7 +168,7 @@ Run Sandbox::artflash(const std::vector<std::string> &args, const std::vector<st
 	std::vector<std::string> argv;
 	for (const std::string &word : wrapper)
 		argv.push_back(expand(word));
-	for (const std::string &word : split(ARTFLASH_EMULATOR, ';'))
+	for (const std::string &word : split(ARTFLASH_EMULATOR, ' '))
 		if (!word.empty())
 			argv.push_back(word);
 	argv.push_back(ARTFLASH_BIN);

@@ -1,0 +1,15 @@
+# Cross build with one of Debian's cross compilers (g++-<triplet>), tests
+# run under qemu user-mode emulation with the triplet's libraries.
+# The including file sets CROSS_TRIPLET, CROSS_PROCESSOR and CROSS_QEMU.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR ${CROSS_PROCESSOR})
+
+set(CMAKE_C_COMPILER ${CROSS_TRIPLET}-gcc)
+set(CMAKE_CXX_COMPILER ${CROSS_TRIPLET}-g++)
+set(CMAKE_FIND_ROOT_PATH /usr/${CROSS_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CROSS_QEMU} -L /usr/${CROSS_TRIPLET})
