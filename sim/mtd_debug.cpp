@@ -208,7 +208,8 @@ int do_erase(char **args)
 	std::vector<unsigned char> blank(length, ERASED_BYTE);
 	if (!io_all(part.fd, blank.data(), length, offset, true))
 		return fail_errno(args[0]);
-	printf("Erased %lu bytes from address 0x%.8lx in flash\n", length, offset);
+	// The real tool says this one on standard error.
+	fprintf(stderr, "Erased %lu bytes from address 0x%.8lx in flash\n", length, offset);
 	return 0;
 }
 
