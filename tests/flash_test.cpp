@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -167,21 +168,31 @@ TEST(FlashRunLongest, PathOf255CharactersIsFlashed)
 	           {ERASE, write_call(path)}, Flash::Image);
 }
 
-// The default path lives in /tmp; give the run a /tmp of its own.
+// The default path lives in /tmp, so the run gets a /tmp of its own: the
+// sandbox's tmp folder. That hides the real /tmp, and this build with it
+// when it lies there, so the folder holds everything the run needs.
 TEST(FlashRunDefault, NoArgumentsFlashesTmpArtBin)
 {
 	if (geteuid() != 0)
 		GTEST_SKIP() << "needs root for a private /tmp";
-	const std::vector<std::string> private_tmp = {
-		"unshare", "-m", "sh", "-c", "mount --bind \"$0\" /tmp && exec \"$@\"", "{dir}/tmp"};
 	Sandbox box;
 	mkdir(box.path("tmp").c_str(), 0755);
-	expect_run(box, box.artflash({}, {}, private_tmp), 255,
+	mkdir(box.path("tmp/bin").c_str(), 0755);
+	rename(box.path("flash").c_str(), box.path("tmp/flash").c_str());
+	symlink("tmp/flash", box.path("flash").c_str());
+	symlink("tmp/log", box.path("log").c_str());
+	std::filesystem::copy_file(ARTFLASH_BIN, box.path("tmp/artflash"));
+	std::filesystem::copy_file(std::string(MTDSIM_BIN_DIR) + "/mtd_debug", box.path("tmp/bin/mtd_debug"));
+	const std::vector<std::string> private_tmp = {
+		"unshare", "-m", "sh", "-c", "mount --bind \"$0\" /tmp && exec \"$@\"", "{dir}/tmp"};
+	const std::vector<std::string> env = {
+		"PATH=/tmp/bin:/usr/bin:/bin", "MTDSIM_DIR=/tmp/flash", "MTDSIM_LOG=/tmp/log"};
+
+	expect_run(box, box.artflash({}, env, private_tmp, "/tmp/artflash"), 255,
 	           "Art file /tmp/art.bin is not exist\n", {}, Flash::Untouched);
 	box.write_file("tmp/art.bin", Sandbox::image());
-	expect_run(box, box.artflash({}, {}, private_tmp), 0,
-	           copied_line("/tmp/art.bin"),
-	           {ERASE, write_call("/tmp/art.bin")}, Flash::Image);
+	expect_run(box, box.artflash({}, env, private_tmp, "/tmp/artflash"), 0,
+	           copied_line("/tmp/art.bin"), {ERASE, write_call("/tmp/art.bin")}, Flash::Image);
 }
 
 TEST(FlashRunPermissions, UnreadableFileIsNeverErased)

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -47,6 +48,16 @@ std::string unescape(const std::string &word)
 		}
 	}
 	return out;
+}
+
+// Add NAME=value unless NAME is set already.
+void set_var(std::vector<std::string> *vars, const std::string &var)
+{
+	std::string name = var.substr(0, var.find('=') + 1);
+	for (const std::string &set : *vars)
+		if (set.compare(0, name.size(), name) == 0)
+			return;
+	vars->push_back(var);
 }
 
 } // namespace
@@ -118,23 +129,17 @@ std::vector<std::vector<std::string>> Sandbox::log() const
 
 Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::string> &env) const
 {
-	std::vector<std::string> vars = {
-		std::string("PATH=") + MTDSIM_BIN_DIR + ":/usr/sbin:/usr/bin:/sbin:/bin",
-		"MTDSIM_DIR=" + path("flash"),
-		"MTDSIM_LOG=" + path("log"),
-	};
+	std::vector<std::string> vars;
 	for (const std::string &var : env)
-		vars.push_back(expand(var));
-	// The rest of this process's environment, less what is set above and
-	// any simulator settings of the developer's own.
-	for (char **var = environ; *var; var++) {
-		std::string name = std::string(*var).substr(0, std::string(*var).find('='));
-		bool taken = name.rfind("MTDSIM_", 0) == 0;
-		for (const std::string &set : vars)
-			taken = taken || set.compare(0, name.size() + 1, name + "=") == 0;
-		if (!taken)
-			vars.emplace_back(*var);
-	}
+		set_var(&vars, expand(var));
+	set_var(&vars, std::string("PATH=") + MTDSIM_BIN_DIR + ":/usr/sbin:/usr/bin:/sbin:/bin");
+	set_var(&vars, "MTDSIM_DIR=" + path("flash"));
+	set_var(&vars, "MTDSIM_LOG=" + path("log"));
+	// The rest of this process's environment, less any simulator settings
+	// of the developer's own.
+	for (char **var = environ; *var; var++)
+		if (strncmp(*var, "MTDSIM_", 7) != 0)
+			set_var(&vars, *var);
 	std::vector<char *> envp, args;
 	for (std::string &var : vars)
 		envp.push_back(var.data());
@@ -163,7 +168,7 @@ Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::st
 }
 
 Run Sandbox::artflash(const std::vector<std::string> &args, const std::vector<std::string> &env,
-                      const std::vector<std::string> &wrapper) const
+                      const std::vector<std::string> &wrapper, const std::string &binary) const
 {
 	std::vector<std::string> argv;
 	for (const std::string &word : wrapper)
@@ -171,7 +176,7 @@ Run Sandbox::artflash(const std::vector<std::string> &args, const std::vector<st
 	for (const std::string &word : split(ARTFLASH_EMULATOR, ' '))
 		if (!word.empty())
 			argv.push_back(word);
-	argv.push_back(ARTFLASH_BIN);
+	argv.push_back(binary);
 	for (const std::string &arg : args)
 		argv.push_back(expand(arg));
 	return run(argv, env);

@@ -36,14 +36,16 @@ public:
 	// The simulator's log, one argument vector per invocation.
 	std::vector<std::vector<std::string>> log() const;
 
-	// Run argv in this sandbox's folder, with the simulator first on PATH,
-	// its files in this sandbox, and extra "NAME=value" settings on top.
+	// Run argv in this sandbox's folder, with the simulator first on PATH and
+	// its files in this sandbox; "NAME=value" settings in env come first.
 	Run run(const std::vector<std::string> &argv,
 	        const std::vector<std::string> &env = {}) const;
-	// The same for artflash, under the emulator of a cross build.
+	// The same for artflash (or a copy of it at binary), under the emulator
+	// of a cross build.
 	Run artflash(const std::vector<std::string> &args,
 	             const std::vector<std::string> &env = {},
-	             const std::vector<std::string> &wrapper = {}) const;
+	             const std::vector<std::string> &wrapper = {},
+	             const std::string &binary = ARTFLASH_BIN) const;
 
 private:
 	std::string dir_;
