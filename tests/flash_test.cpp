@@ -61,6 +61,9 @@ void make_files(const Sandbox &box)
 	box.write_file("short.bin", image.substr(1));
 	box.write_file("long.bin", image + "x");
 	box.write_file("empty.bin", "");
+	// Past 2 GiB: where off_t is 32 bits, stat fails on this one.
+	box.write_file("huge.bin", "");
+	truncate(box.path("huge.bin").c_str(), 3LL << 30);
 	box.write_file(box.expand(HOSTILE).substr(box.path("").size()), image);
 	mkdir(box.path("folder").c_str(), 0755);
 	mkfifo(box.path("fifo").c_str(), 0644);
@@ -103,6 +106,7 @@ const FlashCase FLASH_CASES[] = {
 	refused("one byte short", {"-f", "{dir}/short.bin"}, SIZE_MESSAGE),
 	refused("one byte long", {"-f", "{dir}/long.bin"}, SIZE_MESSAGE),
 	refused("empty", {"-f", "{dir}/empty.bin"}, SIZE_MESSAGE),
+	refused("over 2 GiB", {"-f", "{dir}/huge.bin"}, SIZE_MESSAGE),
 	refused("directory", {"-f", "{dir}/folder"}, SIZE_MESSAGE),
 	refused("fifo", {"-f", "{dir}/fifo"}, SIZE_MESSAGE),
 	refused("device node", {"-f", "/dev/null"}, SIZE_MESSAGE),
