@@ -142,15 +142,21 @@ bool io_all(int fd, unsigned char *buf, unsigned long len, unsigned long offset,
 	return true;
 }
 
-bool create_partition(const std::string &path, unsigned long size)
+// The whole of data from or to the file at path.
+bool file_io(const char *path, std::vector<unsigned char> &data, bool writing)
 {
-	std::vector<unsigned char> blank(size, ERASED_BYTE);
-	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-	bool ok = fd >= 0 && io_all(fd, blank.data(), size, 0, true);
+	int fd = writing ? open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644) : open(path, O_RDONLY);
+	bool whole = fd >= 0 && io_all(fd, data.data(), data.size(), 0, writing);
 
 	if (fd >= 0)
 		close(fd);
-	return ok || errno == EEXIST;
+	return whole;
+}
+
+bool create_partition(const std::string &path, unsigned long size)
+{
+	std::vector<unsigned char> blank(size, ERASED_BYTE);
+	return file_io(path.c_str(), blank, true);
 }
 
 // Only /dev/mtd<number> names a device; its partition is made, erased, on
@@ -158,7 +164,6 @@ bool create_partition(const std::string &path, unsigned long size)
 int open_partition(const char *device, Partition *part)
 {
 	const char *dir = getenv("MTDSIM_DIR");
-	const char *name = device + strlen("/dev/");
 	unsigned long size;
 
 	if (!dir)
@@ -171,7 +176,7 @@ int open_partition(const char *device, Partition *part)
 	    size % part->erasesize != 0)
 		return fail("bad MTDSIM_SIZE or MTDSIM_ERASESIZE");
 
-	std::string path = std::string(dir) + "/" + name;
+	std::string path = std::string(dir) + "/" + (device + strlen("/dev/"));
 	if (access(path.c_str(), F_OK) != 0 && !create_partition(path, size))
 		return fail_errno(device);
 	struct stat st;
@@ -221,13 +226,8 @@ int do_write(char **args)
 	if (open_range(args, &part, &offset, &length) != 0)
 		return 1;
 	std::vector<unsigned char> data(length), flash(length);
-	int src = open(args[3], O_RDONLY);
-	if (src < 0)
-		return fail_errno(args[3]);
-	bool whole = io_all(src, data.data(), length, 0, false);
-	close(src);
-	if (!whole)
-		return fail(std::string(args[3]) + ": shorter than the length");
+	if (!file_io(args[3], data, false))
+		return fail(std::string(args[3]) + ": cannot read " + std::to_string(length) + " bytes");
 	if (!io_all(part.fd, flash.data(), length, offset, false))
 		return fail_errno(args[0]);
 	for (unsigned long i = 0; i < length; i++)
@@ -248,11 +248,7 @@ int do_read(char **args)
 	std::vector<unsigned char> data(length);
 	if (!io_all(part.fd, data.data(), length, offset, false))
 		return fail_errno(args[0]);
-	int dst = open(args[3], O_WRONLY | O_CREAT | O_TRUNC, 0644);
-	bool whole = dst >= 0 && io_all(dst, data.data(), length, 0, true);
-	if (dst >= 0)
-		close(dst);
-	if (!whole)
+	if (!file_io(args[3], data, true))
 		return fail_errno(args[3]);
 	printf("Copied %lu bytes from address 0x%.8lx in flash to %s\n", length, offset, args[3]);
 	return 0;
