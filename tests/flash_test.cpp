@@ -182,9 +182,9 @@ TEST(FlashRunDefault, NoArgumentsFlashesTmpArtBin)
 	Sandbox box;
 	mkdir(box.path("tmp").c_str(), 0755);
 	mkdir(box.path("tmp/bin").c_str(), 0755);
-	rename(box.path("flash").c_str(), box.path("tmp/flash").c_str());
-	symlink("tmp/flash", box.path("flash").c_str());
-	symlink("tmp/log", box.path("log").c_str());
+	ASSERT_EQ(rename(box.path("flash").c_str(), box.path("tmp/flash").c_str()), 0);
+	ASSERT_EQ(symlink("tmp/flash", box.path("flash").c_str()), 0);
+	ASSERT_EQ(symlink("tmp/log", box.path("log").c_str()), 0);
 	std::filesystem::copy_file(ARTFLASH_BIN, box.path("tmp/artflash"));
 	std::filesystem::copy_file(std::string(MTDSIM_BIN_DIR) + "/mtd_debug", box.path("tmp/bin/mtd_debug"));
 	const std::vector<std::string> private_tmp = {
@@ -202,7 +202,7 @@ TEST(FlashRunDefault, NoArgumentsFlashesTmpArtBin)
 TEST(FlashRunPermissions, UnreadableFileIsNeverErased)
 {
 	Sandbox box;
-	chmod(box.path("art.bin").c_str(), 0);
+	ASSERT_EQ(chmod(box.path("art.bin").c_str(), 0), 0);
 	expect_run(box, box.artflash({"-f", "{dir}/art.bin"}, {}, without_root_powers()), 255,
 	           "Art file {dir}/art.bin is not readable\n", {}, Flash::Untouched);
 }
@@ -212,7 +212,7 @@ TEST(FlashRunPermissions, UnsearchableFolderIsNotExist)
 	Sandbox box;
 	mkdir(box.path("locked").c_str(), 0755);
 	box.write_file("locked/art.bin", Sandbox::image());
-	chmod(box.path("locked").c_str(), 0);
+	ASSERT_EQ(chmod(box.path("locked").c_str(), 0), 0);
 	expect_run(box, box.artflash({"-f", "{dir}/locked/art.bin"}, {}, without_root_powers()), 255,
 	           "Art file {dir}/locked/art.bin is not exist\n", {}, Flash::Untouched);
 	chmod(box.path("locked").c_str(), 0755);

@@ -90,7 +90,9 @@ std::string Sandbox::expand(const std::string &text) const
 
 void Sandbox::write_file(const std::string &name, const std::string &bytes) const
 {
-	std::ofstream(path(name), std::ios::binary | std::ios::trunc) << bytes;
+	std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
+	if (!(out << bytes) || !out.flush())
+		throw std::runtime_error("cannot write " + path(name));
 }
 
 std::string Sandbox::read_file(const std::string &name) const
