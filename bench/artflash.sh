@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # artflash's checks and commands as a POSIX shell script, to time against.
 art=/tmp/art.bin
 while getopts f: opt; do

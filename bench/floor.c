@@ -1,5 +1,8 @@
+/* SPDX-License-Identifier: MIT */
 /* The floor for artflash's design: the same libc calls in the same order,
  * written as plainly as C allows, with nothing of its own in between. */
+#include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,6 +23,14 @@ int main(int argc, char **argv)
 	struct stat st;
 	int opt;
 
+	while ((opt = open("/dev/null", O_RDWR)) >= 0 && opt <= 2)
+		;
+	if (opt > 2)
+		close(opt);
+	else
+		for (opt = 0; opt <= 2; opt++)
+			if (fcntl(opt, F_GETFD) < 0)
+				return puts("Art standard streams cannot be opened"), -1;
 	memset(path, 0, sizeof(path));
 	while ((opt = getopt(argc, argv, "f:")) != -1) {
 		if (opt != 'f')
@@ -39,6 +50,9 @@ int main(int argc, char **argv)
 	if (access(path, R_OK) != 0)
 		return printf("Art file %s is not readable\n", path), -1;
 	snprintf(line, sizeof(line), "mtd_debug write /dev/mtd4 0x0 0x10000 %s", path);
+	signal(SIGHUP, SIG_IGN);
+	signal(SIGPIPE, SIG_IGN);
+	signal(SIGCHLD, SIG_DFL);
 	if (failed(system("mtd_debug erase /dev/mtd4 0x0 0x10000")))
 		return puts("Art erase failed"), -1;
 	if (failed(system(line)))

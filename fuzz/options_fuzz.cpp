@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz the command line and the write line made from it. The input is an
 // argument vector, arguments separated by NUL bytes. For any of them
 // art_path must stay NUL-terminated within its buffer, and for any path

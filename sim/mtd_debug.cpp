@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A flash simulator that takes mtd_debug's command lines, for machines with
 // no MTD devices. Each device /dev/mtdN is a file mtdN in $MTDSIM_DIR that
 // behaves like NOR flash: erase sets whole erase blocks to 0xFF, and a write
@@ -13,9 +14,12 @@
 //   MTDSIM_FAIL       comma separated subcommands that fail (exit 1), or
 //                     that kill the process with SIGKILL when written
 //                     "<subcommand>:kill"
+//   MTDSIM_DELAY      comma separated "<subcommand>:<milliseconds>": how
+//                     long that subcommand takes, after it is logged
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -103,28 +107,54 @@ void log_invocation(int argc, char **argv)
 		close(fd);
 }
 
-void inject_failure(const char *command)
+// The entry for command in the comma separated list in the variable name:
+// true with "" when the command is listed alone, true with what follows
+// "<command>:" when it is listed so, false when it is not listed.
+bool list_entry(const char *name, const char *command, std::string *value)
 {
-	const char *list = getenv("MTDSIM_FAIL");
+	const char *list = getenv(name);
 	std::string token;
+	const std::string prefix = std::string(command) + ":";
 
-	if (!list)
-		return;
-	for (const char *p = list;; p++) {
+	for (const char *p = list; p; p++) {
 		if (*p != ',' && *p != '\0') {
 			token += *p;
 			continue;
 		}
-		if (token == command) {
-			fail(std::string(command) + ": injected failure");
-			exit(1);
+		if (token == command || token.compare(0, prefix.size(), prefix) == 0) {
+			*value = token == command ? "" : token.substr(prefix.size());
+			return true;
 		}
-		if (token == std::string(command) + ":kill")
-			kill(getpid(), SIGKILL);
 		token.clear();
 		if (*p == '\0')
-			return;
+			break;
 	}
+	return false;
+}
+
+void inject_failure(const char *command)
+{
+	std::string how;
+
+	if (!list_entry("MTDSIM_FAIL", command, &how))
+		return;
+	if (how == "kill")
+		kill(getpid(), SIGKILL);
+	fail(std::string(command) + ": injected failure");
+	exit(1);
+}
+
+// A chip takes its time; this gives a test the time to act mid-command.
+void take_time(const char *command)
+{
+	std::string text;
+	unsigned long ms;
+
+	if (!list_entry("MTDSIM_DELAY", command, &text) || !parse_number(text.c_str(), &ms))
+		return;
+	struct timespec left = {time_t(ms / 1000), long(ms % 1000) * 1000000};
+	while (nanosleep(&left, &left) != 0 && errno == EINTR)
+		;
 }
 
 bool io_all(int fd, unsigned char *buf, unsigned long len, unsigned long offset, bool writing)
@@ -304,6 +334,7 @@ int main(int argc, char **argv)
 		if (argc - 2 != cmd.args)
 			return usage();
 		inject_failure(cmd.name);
+		take_time(cmd.name);
 		return cmd.run(argv + 2);
 	}
 	return usage();

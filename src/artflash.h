@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // artflash: program a 64 KiB Art image into the start of an MTD partition.
 #ifndef ARTFLASH_H
 #define ARTFLASH_H

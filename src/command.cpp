@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// The mtd_debug command lines: the quoted path, and how an outcome is judged.
 #include "command.h"
 
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The mtd_debug command lines, and how their outcome is judged.
 #ifndef ARTFLASH_COMMAND_H
 #define ARTFLASH_COMMAND_H

@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 // Check the Art file, then erase and write it with mtd_debug.
 #include "artflash.h"
 #include "command.h"
+#include "inherit.h"
 
 #include <stdio.h>
 #include <sys/stat.h>
@@ -41,6 +43,7 @@ int flash_art(void)
 		puts("Art file path is too long");
 		return -1;
 	}
+	shield_flash_step();
 	if (run_command(ERASE_COMMAND) != 0) {
 		puts("Art erase failed");
 		return -1;

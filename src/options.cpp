@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command line: "-f <path>" names the Art file; nothing else is read.
 #include "artflash.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test names for table rows: a row's name with anything but letters and
 // digits turned into '_'.
 #ifndef ARTFLASH_TESTS_CASE_NAME_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The write command line, as the shell will split it, and how the outcome
 // of a command is judged.
 #include "case_name.h"

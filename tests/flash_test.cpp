@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // artflash run as a process against the flash simulator: what it prints,
 // its exit status, the commands it ran and what the partition holds after.
 #include "case_name.h"
@@ -5,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <filesystem>
@@ -79,17 +81,59 @@ struct FlashCase {
 	std::string out;
 	Calls calls;
 	Flash flash;
+	Launch launch;
 };
 
 // A successful flash of path: the simulator's line and nothing else.
 FlashCase flashed(const char *name, std::vector<std::string> args, const std::string &path)
 {
-	return {name, args, {}, 0, copied_line(path), {ERASE, write_call(path)}, Flash::Image};
+	return {name, args, {}, 0, copied_line(path), {ERASE, write_call(path)}, Flash::Image, {}};
 }
+
+// A flash that something the operator did not choose tries to spoil:
+// the partition must hold the image all the same.
+FlashCase survives(const char *name, std::vector<std::string> env, Launch launch,
+                   const std::string &out)
+{
+	return {name, {"-f", "{dir}/art.bin"}, env, 0, out,
+	        {ERASE, write_call("{dir}/art.bin")}, Flash::Image, launch};
+}
+
+Launch signal_at(int signal, size_t call)
+{
+	Launch launch;
+	launch.signal = signal;
+	launch.after_calls = call;
+	return launch;
+}
+
+Launch closed(std::vector<int> fds)
+{
+	Launch launch;
+	launch.closed = fds;
+	return launch;
+}
+
+Launch dead_pipe()
+{
+	Launch launch;
+	launch.dead_pipe = true;
+	return launch;
+}
+
+Launch wrapped(std::vector<std::string> words)
+{
+	Launch launch;
+	launch.wrapper = words;
+	return launch;
+}
+
+// A launcher that ignores SIGCHLD hands the ignore on through exec.
+const Launch SIGCHLD_IGNORED = wrapped({"env", "--ignore-signal=CHLD"});
 
 FlashCase refused(const char *name, std::vector<std::string> args, const std::string &out)
 {
-	return {name, args, {}, 255, out, {}, Flash::Untouched};
+	return {name, args, {}, 255, out, {}, Flash::Untouched, {}};
 }
 
 const FlashCase FLASH_CASES[] = {
@@ -113,15 +157,27 @@ const FlashCase FLASH_CASES[] = {
 	refused("path too long", {"-f", TOO_LONG}, "Art file path is too long\n"),
 	refused("short then too long", {"-f", "{dir}/art.bin", "-f" + TOO_LONG}, "Art file path is too long\n"),
 	{"erase fails", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=erase"}, 255,
-	 "Art erase failed\n", {ERASE}, Flash::Untouched},
+	 "Art erase failed\n", {ERASE}, Flash::Untouched, {}},
 	{"erase killed", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=erase:kill"}, 255,
-	 "Art erase failed\n", {ERASE}, Flash::Untouched},
+	 "Art erase failed\n", {ERASE}, Flash::Untouched, {}},
 	{"no mtd_debug", {"-f", "{dir}/art.bin"}, {"PATH=/usr/bin:/bin"}, 255,
-	 "Art erase failed\n", {}, Flash::Untouched},
+	 "Art erase failed\n", {}, Flash::Untouched, {}},
 	{"write fails", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=write"}, 255,
-	 "Art write failed\n", {ERASE, write_call("{dir}/art.bin")}, Flash::Erased},
+	 "Art write failed\n", {ERASE, write_call("{dir}/art.bin")}, Flash::Erased, {}},
 	{"write killed", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=write:kill"}, 255,
-	 "Art write failed\n", {ERASE, write_call("{dir}/art.bin")}, Flash::Erased},
+	 "Art write failed\n", {ERASE, write_call("{dir}/art.bin")}, Flash::Erased, {}},
+	survives("hang-up during erase", {"MTDSIM_DELAY=erase:1000"}, signal_at(SIGHUP, 1),
+	         copied_line("{dir}/art.bin")),
+	survives("hang-up during write", {"MTDSIM_DELAY=write:1000"}, signal_at(SIGHUP, 2),
+	         copied_line("{dir}/art.bin")),
+	survives("output on a dead pipe", {}, dead_pipe(), ""),
+	survives("started with SIGCHLD ignored", {}, SIGCHLD_IGNORED, copied_line("{dir}/art.bin")),
+	survives("standard input closed", {}, closed({0}), copied_line("{dir}/art.bin")),
+	survives("standard output closed", {}, closed({1}), ""),
+	survives("standard error closed", {}, closed({2}), copied_line("{dir}/art.bin")),
+	survives("all standard streams closed", {}, closed({0, 1, 2}), ""),
+	{"Ctrl-C during write", {"-f", "{dir}/art.bin"}, {"MTDSIM_DELAY=write:1000"}, 255,
+	 "Art write failed\n", {ERASE, write_call("{dir}/art.bin")}, Flash::Erased, signal_at(SIGINT, 2)},
 };
 
 std::string expected_flash(Flash flash)
@@ -157,7 +213,7 @@ TEST_P(FlashRun, PrintsExitsAndFlashes)
 	const FlashCase &c = GetParam();
 	Sandbox box;
 	make_files(box);
-	expect_run(box, box.artflash(c.args, c.env), c.status, c.out, c.calls, c.flash);
+	expect_run(box, box.artflash(c.args, c.env, c.launch), c.status, c.out, c.calls, c.flash);
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, FlashRun, testing::ValuesIn(FLASH_CASES), CaseName());
@@ -192,18 +248,35 @@ TEST(FlashRunDefault, NoArgumentsFlashesTmpArtBin)
 	const std::vector<std::string> env = {
 		"PATH=/tmp/bin:/usr/bin:/bin", "MTDSIM_DIR=/tmp/flash", "MTDSIM_LOG=/tmp/log"};
 
-	expect_run(box, box.artflash({}, env, private_tmp, "/tmp/artflash"), 255,
+	expect_run(box, box.artflash({}, env, wrapped(private_tmp), "/tmp/artflash"), 255,
 	           "Art file /tmp/art.bin is not exist\n", {}, Flash::Untouched);
 	box.write_file("tmp/art.bin", Sandbox::image());
-	expect_run(box, box.artflash({}, env, private_tmp, "/tmp/artflash"), 0,
+	expect_run(box, box.artflash({}, env, wrapped(private_tmp), "/tmp/artflash"), 0,
 	           copied_line("/tmp/art.bin"), {ERASE, write_call("/tmp/art.bin")}, Flash::Image);
+}
+
+// With standard input closed and no null device to put on it, the device
+// itself could become a child's standard stream: nothing may run.
+TEST(FlashRunNoNullDevice, ClosedStreamThatCannotBeFilledIsRefused)
+{
+	if (geteuid() != 0)
+		GTEST_SKIP() << "needs root for a private /dev/null";
+	Sandbox box;
+	box.write_file("null", "");
+	ASSERT_EQ(chmod(box.path("null").c_str(), 0), 0);
+	std::vector<std::string> words = {
+		"unshare", "-m", "sh", "-c", "mount --bind \"$0\" /dev/null && exec \"$@\" <&-", "{dir}/null"};
+	for (const std::string &word : without_root_powers())
+		words.push_back(word);
+	expect_run(box, box.artflash({"-f", "{dir}/art.bin"}, {}, wrapped(words)), 255,
+	           "Art standard streams cannot be opened\n", {}, Flash::Untouched);
 }
 
 TEST(FlashRunPermissions, UnreadableFileIsNeverErased)
 {
 	Sandbox box;
 	ASSERT_EQ(chmod(box.path("art.bin").c_str(), 0), 0);
-	expect_run(box, box.artflash({"-f", "{dir}/art.bin"}, {}, without_root_powers()), 255,
+	expect_run(box, box.artflash({"-f", "{dir}/art.bin"}, {}, wrapped(without_root_powers())), 255,
 	           "Art file {dir}/art.bin is not readable\n", {}, Flash::Untouched);
 }
 
@@ -213,7 +286,7 @@ TEST(FlashRunPermissions, UnsearchableFolderIsNotExist)
 	mkdir(box.path("locked").c_str(), 0755);
 	box.write_file("locked/art.bin", Sandbox::image());
 	ASSERT_EQ(chmod(box.path("locked").c_str(), 0), 0);
-	expect_run(box, box.artflash({"-f", "{dir}/locked/art.bin"}, {}, without_root_powers()), 255,
+	expect_run(box, box.artflash({"-f", "{dir}/locked/art.bin"}, {}, wrapped(without_root_powers())), 255,
 	           "Art file {dir}/locked/art.bin is not exist\n", {}, Flash::Untouched);
 	chmod(box.path("locked").c_str(), 0755);
 }

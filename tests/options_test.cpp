@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which Art file a command line names.
 #include "artflash.h"
 #include "case_name.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Scratch folders with a simulated flash, and artflash run as a process.
 #include "sandbox.h"
 
 #include <fcntl.h>
@@ -6,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -129,7 +133,24 @@ std::vector<std::vector<std::string>> Sandbox::log() const
 	return calls;
 }
 
-Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::string> &env) const
+// Timed from the event, not the clock: the command has begun once the
+// simulator has logged it, however slow the machine or its emulator.
+void Sandbox::signal_when_logged(pid_t pid, int signal, size_t calls) const
+{
+	for (;;) {
+		std::string log = read_file("log");
+		if (size_t(std::count(log.begin(), log.end(), '\n')) >= calls)
+			break;
+		siginfo_t info = {};
+		if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+			return;  // it ended first; leave the status to the caller
+		usleep(1000);
+	}
+	kill(-pid, signal);
+}
+
+Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                 const Launch &launch) const
 {
 	std::vector<std::string> vars;
 	for (const std::string &var : env)
@@ -142,44 +163,72 @@ Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::st
 	for (char **var = environ; *var; var++)
 		if (strncmp(*var, "MTDSIM_", 7) != 0)
 			set_var(&vars, *var);
-	std::vector<char *> envp, args;
+	std::vector<char *> envp;
 	for (std::string &var : vars)
 		envp.push_back(var.data());
 	envp.push_back(nullptr);
-	std::vector<std::string> words = argv;
-	for (std::string &word : words)
-		args.push_back(word.data());
-	args.push_back(nullptr);
 
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
-	posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-	posix_spawn_file_actions_addopen(&actions, 1, path("stdout").c_str(),
-	                                 O_WRONLY | O_CREAT | O_TRUNC, 0644);
-	posix_spawn_file_actions_addopen(&actions, 2, path("stderr").c_str(),
-	                                 O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	const std::string files[] = {"/dev/null", path("stdout"), path("stderr")};
+	int pipe_fds[2] = {-1, -1};
+	if (launch.dead_pipe && (pipe2(pipe_fds, O_CLOEXEC) != 0 || close(pipe_fds[0]) != 0))
+		throw std::runtime_error("cannot make a pipe");
+	for (int fd = 0; fd <= 2; fd++) {
+		if (std::find(launch.closed.begin(), launch.closed.end(), fd) != launch.closed.end())
+			posix_spawn_file_actions_addclose(&actions, fd);
+		else if (launch.dead_pipe && fd > 0)
+			posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], fd);
+		else
+			posix_spawn_file_actions_addopen(&actions, fd, files[fd].c_str(),
+			                                 fd ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY, 0644);
+	}
+	posix_spawnattr_t attr;
+	sigset_t all, none;
+	sigfillset(&all);
+	sigemptyset(&none);
+	posix_spawnattr_init(&attr);
+	posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
+	                                    POSIX_SPAWN_SETSIGMASK);
+	posix_spawnattr_setpgroup(&attr, 0);
+	posix_spawnattr_setsigdefault(&attr, &all);
+	posix_spawnattr_setsigmask(&attr, &none);
+	std::vector<std::string> command = launch.wrapper;
+	for (std::string &word : command)
+		word = expand(word);
+	command.insert(command.end(), argv.begin(), argv.end());
+	std::vector<char *> args;
+	for (std::string &word : command)
+		args.push_back(word.data());
+	args.push_back(nullptr);
+
 	pid_t pid;
 	int status = -1;
-	int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+	int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envp.data());
 	posix_spawn_file_actions_destroy(&actions);
-	if (rc != 0 || waitpid(pid, &status, 0) != pid)
-		throw std::runtime_error("cannot run " + argv[0]);
+	posix_spawnattr_destroy(&attr);
+	if (pipe_fds[1] >= 0)
+		close(pipe_fds[1]);
+	if (rc != 0)
+		throw std::runtime_error("cannot run " + command[0]);
+	if (launch.signal)
+		signal_when_logged(pid, launch.signal, launch.after_calls);
+	if (waitpid(pid, &status, 0) != pid)
+		throw std::runtime_error("cannot wait for " + command[0]);
 	int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 	return {code, read_file("stdout"), read_file("stderr")};
 }
 
 Run Sandbox::artflash(const std::vector<std::string> &args, const std::vector<std::string> &env,
-                      const std::vector<std::string> &wrapper, const std::string &binary) const
+                      const Launch &launch, const std::string &binary) const
 {
 	std::vector<std::string> argv;
-	for (const std::string &word : wrapper)
-		argv.push_back(expand(word));
 	for (const std::string &word : split(ARTFLASH_EMULATOR, ' '))
 		if (!word.empty())
 			argv.push_back(word);
 	argv.push_back(binary);
 	for (const std::string &arg : args)
 		argv.push_back(expand(arg));
-	return run(argv, env);
+	return run(argv, env, launch);
 }

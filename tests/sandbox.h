@@ -1,13 +1,26 @@
+// SPDX-License-Identifier: MIT
 // A scratch folder with Art files and a simulated flash, and a way to run
 // artflash (or anything) against it as a separate process.
 #ifndef ARTFLASH_TESTS_SANDBOX_H
 #define ARTFLASH_TESTS_SANDBOX_H
+
+#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
 constexpr size_t IMAGE_SIZE = 0x10000;
 constexpr size_t PARTITION_SIZE = 0x40000;
+
+// How a run is started, and what happens to it on the way. Each run has a
+// process group of its own and starts with every signal at its default.
+struct Launch {
+	std::vector<std::string> wrapper;  // run first, with the command after it
+	std::vector<int> closed;           // standard descriptors it starts without
+	bool dead_pipe = false;            // standard output and error on a pipe nobody reads
+	int signal = 0;                    // sent to its process group once the
+	size_t after_calls = 0;            // simulator has logged this many calls
+};
 
 struct Run {
 	int status;  // exit status, or 128 + signal
@@ -39,15 +52,17 @@ public:
 	// Run argv in this sandbox's folder, with the simulator first on PATH and
 	// its files in this sandbox; "NAME=value" settings in env come first.
 	Run run(const std::vector<std::string> &argv,
-	        const std::vector<std::string> &env = {}) const;
+	        const std::vector<std::string> &env = {}, const Launch &launch = {}) const;
 	// The same for artflash (or a copy of it at binary), under the emulator
 	// of a cross build.
 	Run artflash(const std::vector<std::string> &args,
 	             const std::vector<std::string> &env = {},
-	             const std::vector<std::string> &wrapper = {},
+	             const Launch &launch = {},
 	             const std::string &binary = ARTFLASH_BIN) const;
 
 private:
+	void signal_when_logged(pid_t pid, int signal, size_t calls) const;
+
 	std::string dir_;
 };
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The flash simulator: the process tests trust it to act like NOR flash and
 // to refuse what the real tool and chip refuse.
 #include "case_name.h"

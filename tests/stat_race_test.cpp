@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What stat reports after access has passed can differ from what access
 // saw: the file can vanish, or be swapped for something that is no file.
 // stat is wrapped at link time so that these races happen every time.

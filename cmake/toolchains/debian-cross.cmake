@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build with one of Debian's cross compilers (g++-<triplet>), tests
 # run under qemu user-mode emulation with the triplet's libraries.
 # The including file sets CROSS_TRIPLET, CROSS_PROCESSOR and CROSS_QEMU.

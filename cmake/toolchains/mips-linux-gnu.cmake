@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Big-endian 32-bit MIPS, as the device.
 set(CROSS_TRIPLET mips-linux-gnu)
 set(CROSS_PROCESSOR mips)

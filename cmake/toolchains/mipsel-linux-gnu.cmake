@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Little-endian 32-bit MIPS.
 set(CROSS_TRIPLET mipsel-linux-gnu)
 set(CROSS_PROCESSOR mipsel)

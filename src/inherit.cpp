@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+// Standard streams and signal dispositions, as the flash step needs them.
+#include "inherit.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <signal.h>
+#include <unistd.h>
+
+// A closed standard descriptor is the lowest free one, so the next file
+// opened takes it: in mtd_debug that is the flash, and its summary line
+// would be written into the freshly erased range.
+int open_standard_streams(void)
+{
+	int fd;
+
+	while ((fd = open(NULL_DEVICE, O_RDWR)) >= 0 && fd <= STDERR_FILENO)
+		;
+	if (fd > STDERR_FILENO) {
+		close(fd);
+		return 0;
+	}
+	// No null device: that matters only when a stream is still closed.
+	for (fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
+		if (fcntl(fd, F_GETFD) < 0) {
+			puts("Art standard streams cannot be opened");
+			return -1;
+		}
+	return 0;
+}
+
+// Ignored dispositions survive exec, so the shell and mtd_debug keep them
+// too. SIGINT and SIGTERM stay as they were: those stops are deliberate.
+// An ignored SIGCHLD would make system() lose its child's status.
+void shield_flash_step(void)
+{
+	signal(SIGHUP, SIG_IGN);
+	signal(SIGPIPE, SIG_IGN);
+	signal(SIGCHLD, SIG_DFL);
+}
