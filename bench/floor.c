@@ -1,6 +1,6 @@
 /* SPDX-License-Identifier: MIT */
-/* The floor for artflash's design: the same libc calls in the same order,
- * written as plainly as C allows, with nothing of its own in between. */
+/* The floor for artflash: the same checks, quoting and libc calls in the
+ * same order, written as plainly as C allows, all in main. */
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -19,7 +19,8 @@ static int failed(int status)
 
 int main(int argc, char **argv)
 {
-	char line[1100];
+	char line[1100], quoted[1030], *q;
+	const char *word = path, *p;
 	struct stat st;
 	int opt;
 
@@ -49,7 +50,24 @@ int main(int argc, char **argv)
 		return printf("Art file %s is not a regular file\n", path), -1;
 	if (access(path, R_OK) != 0)
 		return printf("Art file %s is not readable\n", path), -1;
-	snprintf(line, sizeof(line), "mtd_debug write /dev/mtd4 0x0 0x10000 %s", path);
+	/* Any path the shell would change goes in single quotes, ' as '\'' */
+	if (path[strspn(path, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+	                      "0123456789_@%+=:,./-")] != '\0') {
+		q = quoted;
+		*q++ = '\'';
+		for (p = path; *p; p++) {
+			if (*p == '\'') {
+				memcpy(q, "'\\''", 4);
+				q += 4;
+			} else {
+				*q++ = *p;
+			}
+		}
+		*q++ = '\'';
+		*q = '\0';
+		word = quoted;
+	}
+	snprintf(line, sizeof(line), "mtd_debug write /dev/mtd4 0x0 0x10000 %s", word);
 	signal(SIGHUP, SIG_IGN);
 	signal(SIGPIPE, SIG_IGN);
 	signal(SIGCHLD, SIG_DFL);

@@ -7,18 +7,12 @@
 #include <string.h>
 #include <sys/wait.h>
 
-static int shell_plain(char c)
-{
-	return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-	       (c >= '0' && c <= '9') || (c != '\0' && strchr("_@%+=:,./-", c));
-}
+// Characters the shell passes on as they are, wherever they stand.
+#define SHELL_PLAIN "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_@%+=:,./-"
 
 static int needs_quotes(const char *path)
 {
-	for (; *path; path++)
-		if (!shell_plain(*path))
-			return 1;
-	return 0;
+	return path[strspn(path, SHELL_PLAIN)] != '\0';
 }
 
 // Inside single quotes the shell takes every byte literally except the

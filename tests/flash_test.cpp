@@ -82,7 +82,29 @@ struct FlashCase {
 	Calls calls;
 	Flash flash;
 	Launch launch;
+	std::string err = {};  // what standard error must start with, if anything
 };
+
+// What the C library's getopt says of an unknown option or of a -f with
+// no value: the words differ from library to library.
+std::string getopt_complaint(bool unknown, char letter)
+{
+	const std::string libc = ARTFLASH_LIBC, program = ARTFLASH_BIN;
+	if (libc == "uclibc")
+		return program + (unknown ? ": invalid option -- " : ": option requires an argument -- ") +
+		       letter + "\n";
+	if (libc == "musl")
+		return program + (unknown ? ": unrecognized option: " : ": option requires an argument: ") +
+		       letter + "\n";
+	return program + (unknown ? ": invalid option -- '" : ": option requires an argument -- '") +
+	       letter + "'\n";
+}
+
+FlashCase complained(FlashCase c, const std::string &err)
+{
+	c.err = err;
+	return c;
+}
 
 // A successful flash of path: the simulator's line and nothing else.
 FlashCase flashed(const char *name, std::vector<std::string> args, const std::string &path)
@@ -136,12 +158,27 @@ FlashCase refused(const char *name, std::vector<std::string> args, const std::st
 	return {name, args, {}, 255, out, {}, Flash::Untouched, {}};
 }
 
+// glibc's and uClibc-ng's getopt move operands out of the way and read a -f
+// after one; musl's stops at the first operand, as POSIX has it.
+FlashCase option_after_operand()
+{
+	const char *name = "-f after an operand";
+	const std::vector<std::string> args = {"-f", "{dir}/short.bin", "/dev/mtd0", "-f", "{dir}/art.bin"};
+	if (std::string(ARTFLASH_LIBC) == "musl")
+		return refused(name, args, SIZE_MESSAGE);
+	return flashed(name, args, "{dir}/art.bin");
+}
+
 const FlashCase FLASH_CASES[] = {
 	flashed("separate value", {"-f", "{dir}/art.bin"}, "{dir}/art.bin"),
 	flashed("attached value", {"-f{dir}/art.bin"}, "{dir}/art.bin"),
 	flashed("last -f wins", {"-f", "{dir}/gone.bin", "-f", "{dir}/art.bin"}, "{dir}/art.bin"),
-	flashed("unknown option ignored", {"-h", "-f", "{dir}/art.bin"}, "{dir}/art.bin"),
+	complained(flashed("unknown option ignored", {"-h", "-f", "{dir}/art.bin"}, "{dir}/art.bin"),
+	           getopt_complaint(true, 'h')),
+	complained(flashed("dangling -f ignored", {"-f", "{dir}/art.bin", "-f"}, "{dir}/art.bin"),
+	           getopt_complaint(false, 'f')),
 	flashed("operands ignored", {"-f", "{dir}/art.bin", "/dev/mtd0"}, "{dir}/art.bin"),
+	option_after_operand(),
 	flashed("symlink keeps its name", {"-f", "{dir}/link.bin"}, "{dir}/link.bin"),
 	flashed("hostile name", {"-f", HOSTILE}, HOSTILE),
 	flashed("too long then short", {"-f", TOO_LONG, "-f", "{dir}/art.bin"}, "{dir}/art.bin"),
@@ -213,7 +250,9 @@ TEST_P(FlashRun, PrintsExitsAndFlashes)
 	const FlashCase &c = GetParam();
 	Sandbox box;
 	make_files(box);
-	expect_run(box, box.artflash(c.args, c.env, c.launch), c.status, c.out, c.calls, c.flash);
+	const ::Run run = box.artflash(c.args, c.env, c.launch);
+	expect_run(box, run, c.status, c.out, c.calls, c.flash);
+	EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, FlashRun, testing::ValuesIn(FLASH_CASES), CaseName());
