@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -269,7 +270,20 @@ TEST(FlashRunLongest, PathOf255CharactersIsFlashed)
 
 // The default path lives in /tmp, so the run gets a /tmp of its own: the
 // sandbox's tmp folder. That hides the real /tmp, and this build with it
-// when it lies there, so the folder holds everything the run needs.
+// when it lies there, so the folder holds everything the run needs. The
+// emulator's sysroot may lie there too: it stays where it was, mounted
+// into the private /tmp.
+std::string private_tmp_script()
+{
+	std::string script, word;
+	std::istringstream emulator(ARTFLASH_EMULATOR);
+	while (emulator >> word)
+		if (word.rfind("/tmp/", 0) == 0)
+			script += "mkdir -p \"$0" + word.substr(4) + "\" && mount --bind '" + word +
+			          "' \"$0" + word.substr(4) + "\" && ";
+	return script + "mount --rbind \"$0\" /tmp && exec \"$@\"";
+}
+
 TEST(FlashRunDefault, NoArgumentsFlashesTmpArtBin)
 {
 	if (geteuid() != 0)
@@ -283,7 +297,7 @@ TEST(FlashRunDefault, NoArgumentsFlashesTmpArtBin)
 	std::filesystem::copy_file(ARTFLASH_BIN, box.path("tmp/artflash"));
 	std::filesystem::copy_file(std::string(MTDSIM_BIN_DIR) + "/mtd_debug", box.path("tmp/bin/mtd_debug"));
 	const std::vector<std::string> private_tmp = {
-		"unshare", "-m", "sh", "-c", "mount --bind \"$0\" /tmp && exec \"$@\"", "{dir}/tmp"};
+		"unshare", "-m", "sh", "-c", private_tmp_script(), "{dir}/tmp"};
 	const std::vector<std::string> env = {
 		"PATH=/tmp/bin:/usr/bin:/bin", "MTDSIM_DIR=/tmp/flash", "MTDSIM_LOG=/tmp/log"};
 
