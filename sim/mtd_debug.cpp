@@ -116,7 +116,9 @@ bool list_entry(const char *name, const char *command, std::string *value)
 	std::string token;
 	const std::string prefix = std::string(command) + ":";
 
-	for (const char *p = list; p; p++) {
+	if (!list)
+		return false;
+	for (const char *p = list;; p++) {
 		if (*p != ',' && *p != '\0') {
 			token += *p;
 			continue;
@@ -127,9 +129,8 @@ bool list_entry(const char *name, const char *command, std::string *value)
 		}
 		token.clear();
 		if (*p == '\0')
-			break;
+			return false;
 	}
-	return false;
 }
 
 void inject_failure(const char *command)
@@ -150,8 +151,12 @@ void take_time(const char *command)
 	std::string text;
 	unsigned long ms;
 
-	if (!list_entry("MTDSIM_DELAY", command, &text) || !parse_number(text.c_str(), &ms))
+	if (!list_entry("MTDSIM_DELAY", command, &text))
 		return;
+	if (!parse_number(text.c_str(), &ms)) {
+		fail("bad MTDSIM_DELAY: " + text);
+		exit(1);
+	}
 	struct timespec left = {time_t(ms / 1000), long(ms % 1000) * 1000000};
 	while (nanosleep(&left, &left) != 0 && errno == EINTR)
 		;

@@ -7,6 +7,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+constexpr char NULL_DEVICE[] = "/dev/null";
+
 // A closed standard descriptor is the lowest free one, so the next file
 // opened takes it: in mtd_debug that is the flash, and its summary line
 // would be written into the freshly erased range.

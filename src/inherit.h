@@ -3,8 +3,6 @@
 #ifndef ARTFLASH_INHERIT_H
 #define ARTFLASH_INHERIT_H
 
-#define NULL_DEVICE "/dev/null"
-
 // Open the null device on any of descriptors 0, 1 and 2 that is closed.
 // Returns -1 (after saying so) if one stays closed.
 int open_standard_streams(void);

@@ -82,23 +82,29 @@ struct FlashCase {
 	std::string out;
 	Calls calls;
 	Flash flash;
-	Launch launch;
+	Launch launch = {};
 	std::string err = {};  // what standard error must start with, if anything
 };
 
 // What the C library's getopt says of an unknown option or of a -f with
 // no value: the words differ from library to library.
+struct Complaint {
+	const char *libc, *unknown, *missing, *quote;
+};
+
+const Complaint COMPLAINTS[] = {
+	{"glibc", ": invalid option -- ", ": option requires an argument -- ", "'"},
+	{"uclibc", ": invalid option -- ", ": option requires an argument -- ", ""},
+	{"musl", ": unrecognized option: ", ": option requires an argument: ", ""},
+};
+
 std::string getopt_complaint(bool unknown, char letter)
 {
-	const std::string libc = ARTFLASH_LIBC, program = ARTFLASH_BIN;
-	if (libc == "uclibc")
-		return program + (unknown ? ": invalid option -- " : ": option requires an argument -- ") +
-		       letter + "\n";
-	if (libc == "musl")
-		return program + (unknown ? ": unrecognized option: " : ": option requires an argument: ") +
-		       letter + "\n";
-	return program + (unknown ? ": invalid option -- '" : ": option requires an argument -- '") +
-	       letter + "'\n";
+	for (const Complaint &c : COMPLAINTS)
+		if (std::string(c.libc) == ARTFLASH_LIBC)
+			return ARTFLASH_BIN + std::string(unknown ? c.unknown : c.missing) + c.quote +
+			       letter + c.quote + "\n";
+	return "no getopt complaint known for " ARTFLASH_LIBC;
 }
 
 FlashCase complained(FlashCase c, const std::string &err)
@@ -110,7 +116,7 @@ FlashCase complained(FlashCase c, const std::string &err)
 // A successful flash of path: the simulator's line and nothing else.
 FlashCase flashed(const char *name, std::vector<std::string> args, const std::string &path)
 {
-	return {name, args, {}, 0, copied_line(path), {ERASE, write_call(path)}, Flash::Image, {}};
+	return {name, args, {}, 0, copied_line(path), {ERASE, write_call(path)}, Flash::Image};
 }
 
 // A flash that something the operator did not choose tries to spoil:
@@ -156,7 +162,7 @@ const Launch SIGCHLD_IGNORED = wrapped({"env", "--ignore-signal=CHLD"});
 
 FlashCase refused(const char *name, std::vector<std::string> args, const std::string &out)
 {
-	return {name, args, {}, 255, out, {}, Flash::Untouched, {}};
+	return {name, args, {}, 255, out, {}, Flash::Untouched};
 }
 
 // glibc's and uClibc-ng's getopt move operands out of the way and read a -f
@@ -195,15 +201,15 @@ const FlashCase FLASH_CASES[] = {
 	refused("path too long", {"-f", TOO_LONG}, "Art file path is too long\n"),
 	refused("short then too long", {"-f", "{dir}/art.bin", "-f" + TOO_LONG}, "Art file path is too long\n"),
 	{"erase fails", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=erase"}, 255,
-	 "Art erase failed\n", {ERASE}, Flash::Untouched, {}},
+	 "Art erase failed\n", {ERASE}, Flash::Untouched},
 	{"erase killed", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=erase:kill"}, 255,
-	 "Art erase failed\n", {ERASE}, Flash::Untouched, {}},
+	 "Art erase failed\n", {ERASE}, Flash::Untouched},
 	{"no mtd_debug", {"-f", "{dir}/art.bin"}, {"PATH=/usr/bin:/bin"}, 255,
-	 "Art erase failed\n", {}, Flash::Untouched, {}},
+	 "Art erase failed\n", {}, Flash::Untouched},
 	{"write fails", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=write"}, 255,
-	 "Art write failed\n", {ERASE, write_call("{dir}/art.bin")}, Flash::Erased, {}},
+	 "Art write failed\n", {ERASE, write_call("{dir}/art.bin")}, Flash::Erased},
 	{"write killed", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=write:kill"}, 255,
-	 "Art write failed\n", {ERASE, write_call("{dir}/art.bin")}, Flash::Erased, {}},
+	 "Art write failed\n", {ERASE, write_call("{dir}/art.bin")}, Flash::Erased},
 	survives("hang-up during erase", {"MTDSIM_DELAY=erase:1000"}, signal_at(SIGHUP, 1),
 	         copied_line("{dir}/art.bin")),
 	survives("hang-up during write", {"MTDSIM_DELAY=write:1000"}, signal_at(SIGHUP, 2),

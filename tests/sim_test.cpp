@@ -17,6 +17,7 @@ struct SimCase {
 	const char *name;
 	std::vector<std::string> args;
 	int status;
+	std::vector<std::string> env = {};
 };
 
 const SimCase SIM_CASES[] = {
@@ -34,6 +35,7 @@ const SimCase SIM_CASES[] = {
 	{"write past the end", {"write", "/dev/mtd4", "0x38000", "0x10000", "{dir}/art.bin"}, 1},
 	{"too few arguments", {"write", "/dev/mtd4", "0", "0x10000"}, 1},
 	{"unknown subcommand", {"lock", "/dev/mtd4", "0", "0x10000"}, 1},
+	{"bad delay", {"erase", "/dev/mtd4", "0x10000", "0x10000"}, 1, {"MTDSIM_DELAY=erase:soon"}},
 };
 
 void PrintTo(const SimCase &c, std::ostream *os) { *os << c.name; }
@@ -46,7 +48,7 @@ TEST_P(Simulator, RefusesWhatFlashRefuses)
 	std::vector<std::string> argv = {SIM};
 	for (const std::string &arg : GetParam().args)
 		argv.push_back(box.expand(arg));
-	const auto run = box.run(argv);
+	const auto run = box.run(argv, GetParam().env);
 
 	EXPECT_EQ(run.status, GetParam().status) << run.err;
 	std::string expected = Sandbox::old_flash();
