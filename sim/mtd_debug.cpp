@@ -15,7 +15,9 @@
 //                     that kill the process with SIGKILL when written
 //                     "<subcommand>:kill"
 //   MTDSIM_DELAY      comma separated "<subcommand>:<milliseconds>": how
-//                     long that subcommand takes, after it is logged
+//                     long that subcommand pauses where a chip is busy:
+//                     an erase once the range is erased, a write halfway
+//                     through, read and info before their summary
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -146,18 +148,21 @@ void inject_failure(const char *command)
 }
 
 // A chip takes its time; this gives a test the time to act mid-command.
-void take_time(const char *command)
+// The pause comes after the work a kernel would already have done, so a
+// signal then lands on an erased or half-written range, as on hardware.
+unsigned long delay_ms;
+
+bool parse_delay(const char *command)
 {
 	std::string text;
-	unsigned long ms;
 
-	if (!list_entry("MTDSIM_DELAY", command, &text))
-		return;
-	if (!parse_number(text.c_str(), &ms)) {
-		fail("bad MTDSIM_DELAY: " + text);
-		exit(1);
-	}
-	struct timespec left = {time_t(ms / 1000), long(ms % 1000) * 1000000};
+	delay_ms = 0;
+	return !list_entry("MTDSIM_DELAY", command, &text) || parse_number(text.c_str(), &delay_ms);
+}
+
+void take_time()
+{
+	struct timespec left = {time_t(delay_ms / 1000), long(delay_ms % 1000) * 1000000};
 	while (nanosleep(&left, &left) != 0 && errno == EINTR)
 		;
 }
@@ -248,6 +253,7 @@ int do_erase(char **args)
 	std::vector<unsigned char> blank(length, ERASED_BYTE);
 	if (!io_all(part.fd, blank.data(), length, offset, true))
 		return fail_errno(args[0]);
+	take_time();
 	// The real tool says this one on standard error.
 	fprintf(stderr, "Erased %lu bytes from address 0x%.8lx in flash\n", length, offset);
 	return 0;
@@ -267,7 +273,11 @@ int do_write(char **args)
 		return fail_errno(args[0]);
 	for (unsigned long i = 0; i < length; i++)
 		flash[i] &= data[i];
-	if (!io_all(part.fd, flash.data(), length, offset, true))
+	unsigned long half = length / 2;
+	if (!io_all(part.fd, flash.data(), half, offset, true))
+		return fail_errno(args[0]);
+	take_time();
+	if (!io_all(part.fd, flash.data() + half, length - half, offset + half, true))
 		return fail_errno(args[0]);
 	printf("Copied %lu bytes from %s to address 0x%.8lx in flash\n", length, args[3], offset);
 	return 0;
@@ -285,6 +295,7 @@ int do_read(char **args)
 		return fail_errno(args[0]);
 	if (!file_io(args[3], data, true))
 		return fail_errno(args[3]);
+	take_time();
 	printf("Copied %lu bytes from address 0x%.8lx in flash to %s\n", length, offset, args[3]);
 	return 0;
 }
@@ -295,6 +306,7 @@ int do_info(char **args)
 
 	if (open_partition(args[0], &part) != 0)
 		return 1;
+	take_time();
 	printf("mtd.type = MTD_NORFLASH\n"
 	       "mtd.flags = MTD_CAP_NORFLASH\n"
 	       "mtd.size = %lu (%lu K)\n"
@@ -338,8 +350,9 @@ int main(int argc, char **argv)
 			continue;
 		if (argc - 2 != cmd.args)
 			return usage();
+		if (!parse_delay(cmd.name))
+			return fail("bad MTDSIM_DELAY");
 		inject_failure(cmd.name);
-		take_time(cmd.name);
 		return cmd.run(argv + 2);
 	}
 	return usage();

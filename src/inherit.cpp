@@ -31,12 +31,31 @@ int open_standard_streams(void)
 	return 0;
 }
 
+// Every signal whose default action ends the process, but for SIGKILL,
+// which nothing can ignore, and those that report a fault in the program
+// itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS, SIGABRT). The
+// kernel never raises SIGSTKFLT or SIGEMT for a fault of its own, so only
+// a sender's choice can bring them, as it brings SIGTERM.
+static const int FLASH_STEP_IGNORED[] = {
+	SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2,
+	SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR, SIGIO,
+#ifdef SIGSTKFLT
+	SIGSTKFLT,
+#endif
+#ifdef SIGEMT
+	SIGEMT,
+#endif
+};
+
 // Ignored dispositions survive exec, so the shell and mtd_debug keep them
-// too. SIGINT and SIGTERM stay as they were: those stops are deliberate.
-// An ignored SIGCHLD would make system() lose its child's status.
+// too: a Ctrl-C, a hang-up, a timeout or a lost log reader waits until the
+// write is done. An ignored SIGCHLD would make system() lose its child's
+// status.
 void shield_flash_step(void)
 {
-	signal(SIGHUP, SIG_IGN);
-	signal(SIGPIPE, SIG_IGN);
+	for (int sig : FLASH_STEP_IGNORED)
+		signal(sig, SIG_IGN);
+	for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++)
+		signal(sig, SIG_IGN);
 	signal(SIGCHLD, SIG_DFL);
 }

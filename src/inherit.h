@@ -7,8 +7,8 @@
 // Returns -1 (after saying so) if one stays closed.
 int open_standard_streams(void);
 
-// Make the erase and the write one step that a hang-up or a lost log
-// reader cannot split, and let system() always collect its child.
+// Make the erase and the write one step that no stop but SIGKILL can
+// split, and let system() always collect its child.
 void shield_flash_step(void);
 
 #endif

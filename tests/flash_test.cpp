@@ -136,6 +136,15 @@ Launch signal_at(int signal, size_t call)
 	return launch;
 }
 
+// What an alarm set by the launcher, or a supervisor's kill, does: the
+// signal reaches artflash alone, not the commands it runs.
+Launch signal_alone_at(int signal, size_t call)
+{
+	Launch launch = signal_at(signal, call);
+	launch.to_group = false;
+	return launch;
+}
+
 Launch closed(std::vector<int> fds)
 {
 	Launch launch;
@@ -220,8 +229,18 @@ const FlashCase FLASH_CASES[] = {
 	survives("standard output closed", {}, closed({1}), ""),
 	survives("standard error closed", {}, closed({2}), copied_line("{dir}/art.bin")),
 	survives("all standard streams closed", {}, closed({0, 1, 2}), ""),
-	{"Ctrl-C during write", {"-f", "{dir}/art.bin"}, {"MTDSIM_DELAY=write:1000"}, 255,
-	 "Art write failed\n", {ERASE, write_call("{dir}/art.bin")}, Flash::Erased, signal_at(SIGINT, 2)},
+	{"erase blocks over 64 KiB", {"-f", "{dir}/art.bin"}, {"MTDSIM_ERASESIZE=0x20000"}, 255,
+	 "Art erase failed\n", {ERASE}, Flash::Untouched},
+	survives("Ctrl-C during erase", {"MTDSIM_DELAY=erase:1000"}, signal_at(SIGINT, 1),
+	         copied_line("{dir}/art.bin")),
+	survives("Ctrl-C during write", {"MTDSIM_DELAY=write:1000"}, signal_at(SIGINT, 2),
+	         copied_line("{dir}/art.bin")),
+	survives("SIGTERM to the group during erase", {"MTDSIM_DELAY=erase:1000"},
+	         signal_at(SIGTERM, 1), copied_line("{dir}/art.bin")),
+	survives("launcher's alarm during erase", {"MTDSIM_DELAY=erase:1000"},
+	         signal_alone_at(SIGALRM, 1), copied_line("{dir}/art.bin")),
+	survives("SIGTERM to artflash alone during write", {"MTDSIM_DELAY=write:1000"},
+	         signal_alone_at(SIGTERM, 2), copied_line("{dir}/art.bin")),
 };
 
 std::string expected_flash(Flash flash)

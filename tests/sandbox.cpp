@@ -135,18 +135,18 @@ std::vector<std::vector<std::string>> Sandbox::log() const
 
 // Timed from the event, not the clock: the command has begun once the
 // simulator has logged it, however slow the machine or its emulator.
-void Sandbox::signal_when_logged(pid_t pid, int signal, size_t calls) const
+void Sandbox::signal_when_logged(pid_t pid, const Launch &launch) const
 {
 	for (;;) {
 		std::string log = read_file("log");
-		if (size_t(std::count(log.begin(), log.end(), '\n')) >= calls)
+		if (size_t(std::count(log.begin(), log.end(), '\n')) >= launch.after_calls)
 			break;
 		siginfo_t info = {};
 		if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
 			return;  // it ended first; leave the status to the caller
 		usleep(1000);
 	}
-	kill(-pid, signal);
+	kill(launch.to_group ? -pid : pid, launch.signal);
 }
 
 Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
@@ -213,7 +213,7 @@ Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::st
 	if (rc != 0)
 		throw std::runtime_error("cannot run " + command[0]);
 	if (launch.signal)
-		signal_when_logged(pid, launch.signal, launch.after_calls);
+		signal_when_logged(pid, launch);
 	if (waitpid(pid, &status, 0) != pid)
 		throw std::runtime_error("cannot wait for " + command[0]);
 	int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

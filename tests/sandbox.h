@@ -19,7 +19,8 @@ struct Launch {
 	std::vector<int> closed;           // standard descriptors it starts without
 	bool dead_pipe = false;            // standard output and error on a pipe nobody reads
 	int signal = 0;                    // sent to its process group once the
-	size_t after_calls = 0;            // simulator has logged this many calls
+	size_t after_calls = 0;            // simulator has logged this many calls,
+	bool to_group = true;              // or to the process alone
 };
 
 struct Run {
@@ -61,7 +62,7 @@ public:
 	             const std::string &binary = ARTFLASH_BIN) const;
 
 private:
-	void signal_when_logged(pid_t pid, int signal, size_t calls) const;
+	void signal_when_logged(pid_t pid, const Launch &launch) const;
 
 	std::string dir_;
 };
