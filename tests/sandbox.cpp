@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -64,6 +65,21 @@ void set_var(std::vector<std::string> *vars, const std::string &var)
 	vars->push_back(var);
 }
 
+// On a board with mtd-utils any mtd_debug but the simulator is the real
+// tool, and /dev/mtd4 the real flash: a run that could reach one, or
+// that has no simulator to stop the search, is not started.
+void check_only_simulator(const std::string &search_path, const std::string &cwd)
+{
+	const std::string simulator = std::string(MTDSIM_BIN_DIR) + "/mtd_debug";
+	if (access(simulator.c_str(), X_OK) != 0)
+		throw std::runtime_error("no flash simulator at " + simulator);
+	for (const std::string &dir : split(search_path, ':')) {
+		std::string tool = (dir.empty() || dir[0] != '/' ? cwd + "/" + dir : dir) + "/mtd_debug";
+		if (dir != MTDSIM_BIN_DIR && access(tool.c_str(), F_OK) == 0)
+			throw std::runtime_error("a run could reach " + tool + ", which may be the real tool");
+	}
+}
+
 } // namespace
 
 Sandbox::Sandbox()
@@ -81,7 +97,8 @@ Sandbox::Sandbox()
 
 Sandbox::~Sandbox()
 {
-	run({"rm", "-rf", dir_});
+	std::error_code ignored;
+	std::filesystem::remove_all(dir_, ignored);
 }
 
 std::string Sandbox::expand(const std::string &text) const
@@ -108,6 +125,13 @@ std::string Sandbox::read_file(const std::string &name) const
 bool Sandbox::exists(const std::string &name) const
 {
 	return access(path(name).c_str(), F_OK) == 0;
+}
+
+std::string Sandbox::search_path()
+{
+	const std::string path = std::string(MTDSIM_BIN_DIR) + ":/usr/bin:/bin";
+	check_only_simulator(path, "/");
+	return path;
 }
 
 const std::string &Sandbox::image()
@@ -155,7 +179,7 @@ Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::st
 	std::vector<std::string> vars;
 	for (const std::string &var : env)
 		set_var(&vars, expand(var));
-	set_var(&vars, std::string("PATH=") + MTDSIM_BIN_DIR + ":/usr/sbin:/usr/bin:/sbin:/bin");
+	set_var(&vars, "PATH=" + search_path());
 	set_var(&vars, "MTDSIM_DIR=" + path("flash"));
 	set_var(&vars, "MTDSIM_LOG=" + path("log"));
 	// The rest of this process's environment, less any simulator settings
@@ -163,6 +187,9 @@ Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::st
 	for (char **var = environ; *var; var++)
 		if (strncmp(*var, "MTDSIM_", 7) != 0)
 			set_var(&vars, *var);
+	for (const std::string &var : vars)
+		if (var.compare(0, 5, "PATH=") == 0)
+			check_only_simulator(var.substr(5), dir_);
 	std::vector<char *> envp;
 	for (std::string &var : vars)
 		envp.push_back(var.data());

@@ -47,6 +47,10 @@ public:
 	static const std::string &old_flash();
 	std::string flash() const { return read_file("flash/mtd4"); }
 
+	// The search path of every run: the simulator's folder, then the
+	// system's tools. Throws if it could reach any other mtd_debug.
+	static std::string search_path();
+
 	// The simulator's log, one argument vector per invocation.
 	std::vector<std::vector<std::string>> log() const;
 

@@ -59,7 +59,7 @@ TEST_P(StatRace, NothingIsErased)
 {
 	const RaceCase &c = GetParam();
 	Sandbox box;
-	setenv("PATH", (std::string(MTDSIM_BIN_DIR) + ":/usr/bin:/bin").c_str(), 1);
+	setenv("PATH", Sandbox::search_path().c_str(), 1);
 	setenv("MTDSIM_DIR", box.path("flash").c_str(), 1);
 	setenv("MTDSIM_LOG", box.path("log").c_str(), 1);
 	strcpy(art_path, box.path("art.bin").c_str());
