@@ -11,15 +11,16 @@
 #   LIBC_LIBDIR         its start files, libc.so and libc.a, in the sysroot
 #   LIBC_LOADER         the program interpreter of a dynamic build
 #   LIBC_SONAME         the one library a dynamic build needs
+#   LIBC_CFLAGS         (optional) flags the library was compiled with that
+#                       artflash must share, such as the instruction set
 set(CROSS_TRIPLET ${CROSS_PROCESSOR}-linux-gnu)
 get_filename_component(LIBC_SYSROOT
   ${CMAKE_CURRENT_LIST_DIR}/../../.cache/${LIBC_NAME}/${CROSS_PROCESSOR} ABSOLUTE)
-if(NOT EXISTS ${LIBC_SYSROOT}/.complete)
-  execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../libc/${LIBC_SYSROOT_SCRIPT}
-    ${CROSS_PROCESSOR} ${LIBC_SYSROOT} RESULT_VARIABLE failed)
-  if(failed)
-    message(FATAL_ERROR "cannot make the ${LIBC_NAME} sysroot for ${CROSS_PROCESSOR}")
-  endif()
+# The script reuses a sysroot made from the same inputs, else makes it anew.
+execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../libc/${LIBC_SYSROOT_SCRIPT}
+  ${CROSS_PROCESSOR} ${LIBC_SYSROOT} RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "cannot make the ${LIBC_NAME} sysroot for ${CROSS_PROCESSOR}")
 endif()
 set(LIBC_INCLUDE ${LIBC_SYSROOT}/${LIBC_INCLUDE})
 set(LIBC_LIBDIR ${LIBC_SYSROOT}/${LIBC_LIBDIR})
@@ -37,7 +38,7 @@ endforeach()
 execute_process(COMMAND ${CMAKE_C_COMPILER} -print-libgcc-file-name
   OUTPUT_VARIABLE gcc_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE)
 
-set(CMAKE_C_FLAGS_INIT "-fno-pie -nostdinc -isystem ${gcc_include} -isystem ${LIBC_INCLUDE}")
+set(CMAKE_C_FLAGS_INIT "${LIBC_CFLAGS} -fno-pie -nostdinc -isystem ${gcc_include} -isystem ${LIBC_INCLUDE}")
 set(CMAKE_CXX_FLAGS_INIT "${CMAKE_C_FLAGS_INIT}")
 set(CMAKE_C_LINK_EXECUTABLE "<CMAKE_C_COMPILER> <FLAGS> <CMAKE_C_LINK_FLAGS> <LINK_FLAGS> \
 -nostdlib -no-pie --sysroot=${LIBC_SYSROOT} -Wl,-dynamic-linker,${LIBC_LOADER} \
