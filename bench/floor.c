@@ -11,6 +11,16 @@
 #include <unistd.h>
 
 static char path[256];
+static const int stops[] = {
+	SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2,
+	SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR, SIGIO,
+#ifdef SIGSTKFLT
+	SIGSTKFLT,
+#endif
+#ifdef SIGEMT
+	SIGEMT,
+#endif
+};
 
 static int failed(int status)
 {
@@ -68,8 +78,10 @@ int main(int argc, char **argv)
 		word = quoted;
 	}
 	snprintf(line, sizeof(line), "mtd_debug write /dev/mtd4 0x0 0x10000 %s", word);
-	signal(SIGHUP, SIG_IGN);
-	signal(SIGPIPE, SIG_IGN);
+	for (opt = 0; opt < (int)(sizeof(stops) / sizeof(stops[0])); opt++)
+		signal(stops[opt], SIG_IGN);
+	for (opt = SIGRTMIN; opt <= SIGRTMAX; opt++)
+		signal(opt, SIG_IGN);
 	signal(SIGCHLD, SIG_DFL);
 	if (failed(system("mtd_debug erase /dev/mtd4 0x0 0x10000")))
 		return puts("Art erase failed"), -1;
