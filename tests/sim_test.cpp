@@ -5,7 +5,9 @@
 #include "sandbox.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,21 @@ TEST(SimulatorNor, NewPartitionIsErasedAndReadsBack)
 	EXPECT_EQ(box.run({SIM, "read", "/dev/mtd7", "0x30000", "0x10000", box.path("back.bin")}).status, 0);
 	EXPECT_TRUE(box.read_file("back.bin") == std::string(IMAGE_SIZE, '\xff'));
 	EXPECT_EQ(box.read_file("flash/mtd7").size(), PARTITION_SIZE);
+}
+
+// A run that could reach a mtd_debug other than the simulator (on a board,
+// the real tool) is never started, wherever that one lies on its PATH.
+TEST(SimulatorOnly, RunThatCouldReachAnotherMtdDebugIsRefused)
+{
+	Sandbox box;
+	mkdir(box.path("bin").c_str(), 0755);
+	box.write_file("bin/mtd_debug", box.expand("#!/bin/sh\ntouch {dir}/reached\n"));
+	ASSERT_EQ(chmod(box.path("bin/mtd_debug").c_str(), 0755), 0);
+	for (const char *path : {"PATH={dir}/bin:/usr/bin:/bin", "PATH=/usr/bin:{dir}/bin",
+	                         "PATH=" MTDSIM_BIN_DIR ":bin"})
+		EXPECT_THROW(box.run({"sh", "-c", "mtd_debug info /dev/mtd4"}, {path}), std::runtime_error)
+			<< path;
+	EXPECT_FALSE(box.exists("reached"));
 }
 
 } // namespace
