@@ -1,19 +1,20 @@
 /* SPDX-License-Identifier: MIT */
 /* The floor for artflash: the same checks, quoting and libc calls in the
  * same order, written as plainly as C allows, all in main. */
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 static char path[256];
 static const int stops[] = {
 	SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2,
-	SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR, SIGIO,
+	SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR, SIGIO, SIGTSTP, SIGTTIN, SIGTTOU,
 #ifdef SIGSTKFLT
 	SIGSTKFLT,
 #endif
@@ -22,17 +23,13 @@ static const int stops[] = {
 #endif
 };
 
-static int failed(int status)
-{
-	return status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
-}
-
 int main(int argc, char **argv)
 {
 	char line[1100], quoted[1030], *q;
 	const char *word = path, *p;
 	struct stat st;
-	int opt;
+	sigset_t keys;
+	int opt, lock;
 
 	while ((opt = open("/dev/null", O_RDWR)) >= 0 && opt <= 2)
 		;
@@ -52,6 +49,9 @@ int main(int argc, char **argv)
 	}
 	if (path[0] == '\0')
 		strcpy(path, "/tmp/art.bin");
+	if ((lock = open("/dev/mtd4", O_RDONLY)) >= 0)
+		while (flock(lock, LOCK_EX) != 0 && errno == EINTR)
+			;
 	if (access(path, F_OK) != 0 || stat(path, &st) != 0)
 		return printf("Art file %s is not exist\n", path), -1;
 	if (st.st_size != 0x10000)
@@ -78,14 +78,20 @@ int main(int argc, char **argv)
 		word = quoted;
 	}
 	snprintf(line, sizeof(line), "mtd_debug write /dev/mtd4 0x0 0x10000 %s", word);
+	sigemptyset(&keys);
+	sigaddset(&keys, SIGINT);
+	sigaddset(&keys, SIGQUIT);
+	sigprocmask(SIG_BLOCK, &keys, NULL);
 	for (opt = 0; opt < (int)(sizeof(stops) / sizeof(stops[0])); opt++)
 		signal(stops[opt], SIG_IGN);
 	for (opt = SIGRTMIN; opt <= SIGRTMAX; opt++)
 		signal(opt, SIG_IGN);
 	signal(SIGCHLD, SIG_DFL);
-	if (failed(system("mtd_debug erase /dev/mtd4 0x0 0x10000")))
+	if (system("mtd_debug erase /dev/mtd4 0x0 0x10000") != 0)
 		return puts("Art erase failed"), -1;
-	if (failed(system(line)))
+	if (system(line) != 0)
 		return puts("Art write failed"), -1;
+	if (lock >= 0)
+		close(lock);
 	return 0;
 }

@@ -10,7 +10,10 @@
 //   MTDSIM_ERASESIZE  erase block size (default 64 KiB)
 //   MTDSIM_LOG        file that gets one line per invocation: the arguments,
 //                     blank separated, with blanks, backslashes and
-//                     non-printing bytes written as \xHH
+//                     non-printing bytes written as \xHH; then a tab and
+//                     "ignored=NAMES blocked=NAMES": the signals it started
+//                     with ignored and blocked, comma separated (HUP, INT,
+//                     ..., RTMIN+0, ...)
 //   MTDSIM_FAIL       comma separated subcommands that fail (exit 1), or
 //                     that kill the process with SIGKILL when written
 //                     "<subcommand>:kill"
@@ -18,8 +21,12 @@
 //                     long that subcommand pauses where a chip is busy:
 //                     an erase once the range is erased, a write halfway
 //                     through, read and info before their summary
+//
+// As the kernel does per chip, one erase, or one half of a write, is done
+// at a time: each holds a lock on the partition file meanwhile.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -91,6 +98,74 @@ std::string escape(const char *arg)
 	return out;
 }
 
+struct SignalName {
+	int sig;
+	const char *name;
+};
+
+const SignalName SIGNAL_NAMES[] = {
+	{SIGHUP, "HUP"}, {SIGINT, "INT"}, {SIGQUIT, "QUIT"}, {SIGILL, "ILL"},
+	{SIGTRAP, "TRAP"}, {SIGABRT, "ABRT"}, {SIGBUS, "BUS"}, {SIGFPE, "FPE"},
+	{SIGKILL, "KILL"}, {SIGUSR1, "USR1"}, {SIGSEGV, "SEGV"}, {SIGUSR2, "USR2"},
+	{SIGPIPE, "PIPE"}, {SIGALRM, "ALRM"}, {SIGTERM, "TERM"}, {SIGCHLD, "CHLD"},
+	{SIGCONT, "CONT"}, {SIGSTOP, "STOP"}, {SIGTSTP, "TSTP"}, {SIGTTIN, "TTIN"},
+	{SIGTTOU, "TTOU"}, {SIGURG, "URG"}, {SIGXCPU, "XCPU"}, {SIGXFSZ, "XFSZ"},
+	{SIGVTALRM, "VTALRM"}, {SIGPROF, "PROF"}, {SIGWINCH, "WINCH"}, {SIGIO, "IO"},
+	{SIGPWR, "PWR"}, {SIGSYS, "SYS"},
+#ifdef SIGSTKFLT
+	{SIGSTKFLT, "STKFLT"},
+#endif
+#ifdef SIGEMT
+	{SIGEMT, "EMT"},
+#endif
+};
+
+// Names, not numbers: the tests that read them may be built for another
+// machine, whose signals are numbered otherwise.
+std::string signal_name(int sig)
+{
+	for (const SignalName &known : SIGNAL_NAMES)
+		if (known.sig == sig)
+			return known.name;
+	if (sig >= SIGRTMIN && sig <= SIGRTMAX)
+		return "RTMIN+" + std::to_string(sig - SIGRTMIN);
+	return std::to_string(sig);
+}
+
+// The signals in a "SigIgn:" or "SigBlk:" mask of /proc/self/status.
+std::string signal_names(const char *mask)
+{
+	std::string names;
+	size_t digits = strlen(mask);
+
+	for (size_t i = 0; i < digits; i++) {
+		const char hex[] = {mask[digits - 1 - i], '\0'};
+		unsigned long nibble = strtoul(hex, nullptr, 16);
+		for (int bit = 0; bit < 4; bit++)
+			if (nibble & (1u << bit))
+				names += (names.empty() ? "" : ",") + signal_name(int(i * 4 + bit + 1));
+	}
+	return names;
+}
+
+// What this process started with, handed on by whoever ran it.
+std::string start_signals()
+{
+	FILE *status = fopen("/proc/self/status", "r");
+	std::string ignored, blocked;
+	char line[256], mask[64];
+
+	while (status && fgets(line, sizeof(line), status)) {
+		if (sscanf(line, "SigIgn: %63s", mask) == 1)
+			ignored = signal_names(mask);
+		if (sscanf(line, "SigBlk: %63s", mask) == 1)
+			blocked = signal_names(mask);
+	}
+	if (status)
+		fclose(status);
+	return "ignored=" + ignored + " blocked=" + blocked;
+}
+
 void log_invocation(int argc, char **argv)
 {
 	const char *path = getenv("MTDSIM_LOG");
@@ -100,7 +175,7 @@ void log_invocation(int argc, char **argv)
 		return;
 	for (int i = 1; i < argc; i++)
 		line += (i > 1 ? " " : "") + escape(argv[i]);
-	line += '\n';
+	line += "\t" + start_signals() + "\n";
 	// One append per invocation keeps the lines whole.
 	int fd = open(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
 	if (fd < 0 || write(fd, line.data(), line.size()) != ssize_t(line.size()))
@@ -193,6 +268,39 @@ bool file_io(const char *path, std::vector<unsigned char> &data, bool writing)
 	return whole;
 }
 
+// The partition file is locked for one operation of the chip at a time.
+bool lock_chip(int fd)
+{
+	while (flock(fd, LOCK_EX) != 0)
+		if (errno != EINTR)
+			return false;
+	return true;
+}
+
+bool locked_io(int fd, unsigned char *buf, unsigned long len, unsigned long offset, bool writing)
+{
+	if (!lock_chip(fd))
+		return false;
+	bool whole = io_all(fd, buf, len, offset, writing);
+	flock(fd, LOCK_UN);
+	return whole;
+}
+
+// NOR can only clear bits: the data is ANDed into what the chip holds.
+bool program(int fd, const unsigned char *data, unsigned long len, unsigned long offset)
+{
+	std::vector<unsigned char> cells(len);
+
+	if (!lock_chip(fd))
+		return false;
+	bool whole = io_all(fd, cells.data(), len, offset, false);
+	for (unsigned long i = 0; whole && i < len; i++)
+		cells[i] &= data[i];
+	whole = whole && io_all(fd, cells.data(), len, offset, true);
+	flock(fd, LOCK_UN);
+	return whole;
+}
+
 bool create_partition(const std::string &path, unsigned long size)
 {
 	std::vector<unsigned char> blank(size, ERASED_BYTE);
@@ -251,7 +359,7 @@ int do_erase(char **args)
 	if (offset % part.erasesize != 0 || length % part.erasesize != 0)
 		return fail(std::string(args[0]) + ": range is not aligned to the erase block");
 	std::vector<unsigned char> blank(length, ERASED_BYTE);
-	if (!io_all(part.fd, blank.data(), length, offset, true))
+	if (!locked_io(part.fd, blank.data(), length, offset, true))
 		return fail_errno(args[0]);
 	take_time();
 	// The real tool says this one on standard error.
@@ -266,18 +374,14 @@ int do_write(char **args)
 
 	if (open_range(args, &part, &offset, &length) != 0)
 		return 1;
-	std::vector<unsigned char> data(length), flash(length);
+	std::vector<unsigned char> data(length);
 	if (!file_io(args[3], data, false))
 		return fail(std::string(args[3]) + ": cannot read " + std::to_string(length) + " bytes");
-	if (!io_all(part.fd, flash.data(), length, offset, false))
-		return fail_errno(args[0]);
-	for (unsigned long i = 0; i < length; i++)
-		flash[i] &= data[i];
 	unsigned long half = length / 2;
-	if (!io_all(part.fd, flash.data(), half, offset, true))
+	if (!program(part.fd, data.data(), half, offset))
 		return fail_errno(args[0]);
 	take_time();
-	if (!io_all(part.fd, flash.data() + half, length - half, offset + half, true))
+	if (!program(part.fd, data.data() + half, length - half, offset + half))
 		return fail_errno(args[0]);
 	printf("Copied %lu bytes from %s to address 0x%.8lx in flash\n", length, args[3], offset);
 	return 0;
@@ -291,7 +395,7 @@ int do_read(char **args)
 	if (open_range(args, &part, &offset, &length) != 0)
 		return 1;
 	std::vector<unsigned char> data(length);
-	if (!io_all(part.fd, data.data(), length, offset, false))
+	if (!locked_io(part.fd, data.data(), length, offset, false))
 		return fail_errno(args[0]);
 	if (!file_io(args[3], data, true))
 		return fail_errno(args[3]);

@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
 
 // Characters the shell passes on as they are, wherever they stand.
 #define SHELL_PLAIN "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_@%+=:,./-"
@@ -47,13 +46,16 @@ int compose_write_command(char *line, size_t size, const char *path)
 	return (len < 0 || (size_t)len >= size) ? -1 : 0;
 }
 
+// -1: no shell; 127: the shell found no command; a signal or any other
+// non-zero exit: the command did not finish its job. Nothing but 0 will
+// do: MIPS numbers signals up to 128, and a death by signal 128 gives
+// 0x80, which WIFEXITED and WEXITSTATUS would read as "exited 0".
+int command_succeeded(int status)
+{
+	return status == 0;
+}
+
 int run_command(const char *line)
 {
-	int status = system(line);
-
-	// -1: no shell; 127: the shell found no command; a signal or any
-	// other non-zero exit: the command did not finish its job.
-	if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-		return -1;
-	return 0;
+	return command_succeeded(system(line)) ? 0 : -1;
 }

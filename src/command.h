@@ -7,8 +7,12 @@
 
 #include <stddef.h>
 
-#define ERASE_COMMAND "mtd_debug erase /dev/mtd4 0x0 0x10000"
-#define WRITE_COMMAND_PREFIX "mtd_debug write /dev/mtd4 0x0 0x10000 "
+// The Art partition: the commands erase and write it, and a run holds a
+// lock on it meanwhile.
+#define ART_MTD_DEVICE "/dev/mtd4"
+
+#define ERASE_COMMAND "mtd_debug erase " ART_MTD_DEVICE " 0x0 0x10000"
+#define WRITE_COMMAND_PREFIX "mtd_debug write " ART_MTD_DEVICE " 0x0 0x10000 "
 
 // Worst case: every character of the longest path is a quote, which
 // becomes '\'' inside the pair of quotes around the whole path.
@@ -21,6 +25,9 @@ constexpr size_t WRITE_COMMAND_SIZE =
 // quoted so that the shell passes it on as one word. Returns -1 if the path
 // is longer than art_path can hold or the line does not fit in size.
 int compose_write_command(char *line, size_t size, const char *path);
+
+// Whether a wait status says the command did its job: exited with 0.
+int command_succeeded(int status);
 
 // Run a command line through the shell. Returns 0 only if the shell ran it
 // and it exited with status 0.

@@ -33,7 +33,7 @@ static int check_art_file(void)
 	return 0;
 }
 
-int flash_art(void)
+static int check_and_flash(void)
 {
 	char write_command[WRITE_COMMAND_SIZE];
 
@@ -53,4 +53,16 @@ int flash_art(void)
 		return -1;
 	}
 	return 0;
+}
+
+// One run at a time on the partition: the lock is taken before the checks,
+// so a run that waited checks its file once the other run is done.
+int flash_art(void)
+{
+	int lock = lock_flash_device();
+	int result = check_and_flash();
+
+	if (lock >= 0)
+		close(lock);
+	return result;
 }

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Standard streams and signal dispositions, as the flash step needs them.
 #include "inherit.h"
+#include "command.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 constexpr char NULL_DEVICE[] = "/dev/null";
@@ -31,14 +34,35 @@ int open_standard_streams(void)
 	return 0;
 }
 
-// Every signal whose default action ends the process, but for SIGKILL,
-// which nothing can ignore, and those that report a fault in the program
-// itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS, SIGABRT). The
-// kernel never raises SIGSTKFLT or SIGEMT for a fault of its own, so only
-// a sender's choice can bring them, as it brings SIGTERM.
+// Two runs at once would interleave their erases and writes and leave
+// neither image. The device node itself is the lock: there is no lock file
+// to create on a read-only root, and every run on the device shares it.
+// It is opened read-only and never read. The descriptor is not closed on
+// exec: the shell and mtd_debug hold it too, so a run killed outright
+// keeps the partition locked until its orphaned command has ended. The
+// wait is silent, and the run keeps its inherited dispositions while it
+// waits, so Ctrl-C ends a waiting run with the flash untouched.
+int lock_flash_device(void)
+{
+	int fd = open(ART_MTD_DEVICE, O_RDONLY);
+
+	if (fd < 0)
+		return -1;
+	while (flock(fd, LOCK_EX) != 0 && errno == EINTR)
+		;
+	return fd;
+}
+
+// Every signal whose default action ends or stops the process, but for
+// SIGKILL and SIGSTOP, which nothing can ignore, and those that report a
+// fault in the program itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP,
+// SIGSYS, SIGABRT). The kernel never raises SIGSTKFLT or SIGEMT for a
+// fault of its own, so only a sender's choice can bring them, as it
+// brings SIGTERM.
 static const int FLASH_STEP_IGNORED[] = {
 	SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2,
 	SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR, SIGIO,
+	SIGTSTP, SIGTTIN, SIGTTOU,
 #ifdef SIGSTKFLT
 	SIGSTKFLT,
 #endif
@@ -48,11 +72,20 @@ static const int FLASH_STEP_IGNORED[] = {
 };
 
 // Ignored dispositions survive exec, so the shell and mtd_debug keep them
-// too: a Ctrl-C, a hang-up, a timeout or a lost log reader waits until the
-// write is done. An ignored SIGCHLD would make system() lose its child's
-// status.
+// too: a Ctrl-C, a Ctrl-Z, a hang-up, a timeout or a lost log reader waits
+// until the write is done. Some C libraries' system() set SIGINT and
+// SIGQUIT back to their defaults in the child whatever the caller chose;
+// a blocked signal survives that, and exec, and a shell that keeps the
+// mask it inherits. An ignored SIGCHLD would make system() lose its
+// child's status.
 void shield_flash_step(void)
 {
+	sigset_t keyboard;
+
+	sigemptyset(&keyboard);
+	sigaddset(&keyboard, SIGINT);
+	sigaddset(&keyboard, SIGQUIT);
+	sigprocmask(SIG_BLOCK, &keyboard, NULL);
 	for (int sig : FLASH_STEP_IGNORED)
 		signal(sig, SIG_IGN);
 	for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++)

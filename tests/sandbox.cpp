@@ -2,6 +2,9 @@
 // Scratch folders with a simulated flash, and artflash run as a process.
 #include "sandbox.h"
 
+#include <gtest/gtest.h>
+
+#include <cerrno>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -151,30 +154,32 @@ std::vector<std::vector<std::string>> Sandbox::log() const
 	std::vector<std::vector<std::string>> calls;
 	for (const std::string &line : split(read_file("log"), '\n')) {
 		calls.emplace_back();
-		for (const std::string &word : split(line, ' '))
+		for (const std::string &word : split(line.substr(0, line.find('\t')), ' '))
 			calls.back().push_back(unescape(word));
 	}
 	return calls;
 }
 
-// Timed from the event, not the clock: the command has begun once the
-// simulator has logged it, however slow the machine or its emulator.
-void Sandbox::signal_when_logged(pid_t pid, const Launch &launch) const
+std::vector<StartSignals> Sandbox::start_signals() const
 {
-	for (;;) {
-		std::string log = read_file("log");
-		if (size_t(std::count(log.begin(), log.end(), '\n')) >= launch.after_calls)
-			break;
-		siginfo_t info = {};
-		if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
-			return;  // it ended first; leave the status to the caller
-		usleep(1000);
+	std::vector<StartSignals> calls;
+	for (const std::string &line : split(read_file("log"), '\n')) {
+		calls.emplace_back();
+		size_t tab = line.find('\t');
+		for (const std::string &field : split(tab == std::string::npos ? "" : line.substr(tab + 1), ' ')) {
+			std::set<std::string> *set = field.rfind("ignored=", 0) == 0   ? &calls.back().ignored
+			                             : field.rfind("blocked=", 0) == 0 ? &calls.back().blocked
+			                                                               : nullptr;
+			if (!set)
+				throw std::runtime_error("unknown field in the simulator's log: " + field);
+			for (const std::string &name : split(field.substr(field.find('=') + 1), ','))
+				set->insert(name);
+		}
 	}
-	kill(launch.to_group ? -pid : pid, launch.signal);
+	return calls;
 }
 
-Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
-                 const Launch &launch) const
+std::vector<std::string> Sandbox::environment(const std::vector<std::string> &env) const
 {
 	std::vector<std::string> vars;
 	for (const std::string &var : env)
@@ -190,6 +195,45 @@ Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::st
 	for (const std::string &var : vars)
 		if (var.compare(0, 5, "PATH=") == 0)
 			check_only_simulator(var.substr(5), dir_);
+	return vars;
+}
+
+void Sandbox::use_here() const
+{
+	std::vector<std::string> vars = environment({});
+	for (char **var = environ; *var;) {
+		if (strncmp(*var, "MTDSIM_", 7) == 0)
+			unsetenv(std::string(*var, strchr(*var, '=')).c_str());
+		else
+			var++;
+	}
+	for (const std::string &var : vars) {
+		size_t eq = var.find('=');
+		setenv(var.substr(0, eq).c_str(), var.substr(eq + 1).c_str(), 1);
+	}
+}
+
+// Timed from the event, not the clock: the command has begun once the
+// simulator has logged it, however slow the machine or its emulator.
+// False when the run ended first.
+bool Sandbox::running_when_logged(pid_t pid, size_t calls) const
+{
+	for (;;) {
+		std::string log = read_file("log");
+		if (size_t(std::count(log.begin(), log.end(), '\n')) >= calls)
+			return true;
+		siginfo_t info = {};
+		if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+			return false;
+		usleep(1000);
+	}
+}
+
+// Each run has a process group of its own, and starts with every signal
+// at its default and none blocked; tag names its output files.
+pid_t Sandbox::spawn(std::vector<std::string> command, std::vector<std::string> &vars,
+                     const Launch &launch, const std::string &tag) const
+{
 	std::vector<char *> envp;
 	for (std::string &var : vars)
 		envp.push_back(var.data());
@@ -198,7 +242,7 @@ Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::st
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_addchdir_np(&actions, dir_.c_str());
-	const std::string files[] = {"/dev/null", path("stdout"), path("stderr")};
+	const std::string files[] = {"/dev/null", path("stdout" + tag), path("stderr" + tag)};
 	int pipe_fds[2] = {-1, -1};
 	if (launch.dead_pipe && (pipe2(pipe_fds, O_CLOEXEC) != 0 || close(pipe_fds[0]) != 0))
 		throw std::runtime_error("cannot make a pipe");
@@ -221,41 +265,99 @@ Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::st
 	posix_spawnattr_setpgroup(&attr, 0);
 	posix_spawnattr_setsigdefault(&attr, &all);
 	posix_spawnattr_setsigmask(&attr, &none);
-	std::vector<std::string> command = launch.wrapper;
-	for (std::string &word : command)
+	std::vector<std::string> words = launch.wrapper;
+	words.insert(words.end(), command.begin(), command.end());
+	for (std::string &word : words)
 		word = expand(word);
-	command.insert(command.end(), argv.begin(), argv.end());
 	std::vector<char *> args;
-	for (std::string &word : command)
+	for (std::string &word : words)
 		args.push_back(word.data());
 	args.push_back(nullptr);
 
 	pid_t pid;
-	int status = -1;
 	int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envp.data());
 	posix_spawn_file_actions_destroy(&actions);
 	posix_spawnattr_destroy(&attr);
 	if (pipe_fds[1] >= 0)
 		close(pipe_fds[1]);
 	if (rc != 0)
-		throw std::runtime_error("cannot run " + command[0]);
-	if (launch.signal)
-		signal_when_logged(pid, launch);
-	if (waitpid(pid, &status, 0) != pid)
-		throw std::runtime_error("cannot wait for " + command[0]);
-	int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-	return {code, read_file("stdout"), read_file("stderr")};
+		throw std::runtime_error("cannot run " + words[0]);
+	return pid;
 }
 
-Run Sandbox::artflash(const std::vector<std::string> &args, const std::vector<std::string> &env,
-                      const Launch &launch, const std::string &binary) const
+namespace {
+
+// A run that stops (Ctrl-Z, a terminal stop) would wait for ever: it is
+// a failure, and its group is ended.
+int await(pid_t pid)
+{
+	int status;
+	for (;;) {
+		if (waitpid(pid, &status, WUNTRACED) != pid)
+			throw std::runtime_error("cannot wait for a run");
+		if (!WIFSTOPPED(status))
+			return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+		ADD_FAILURE() << "the run stopped on signal " << WSTOPSIG(status);
+		kill(-pid, SIGKILL);
+		kill(-pid, SIGCONT);
+	}
+}
+
+// The second run of a launch: the same wrapper, its own streams.
+Launch wrapped_alike(const Launch &launch)
+{
+	Launch second;
+	second.wrapper = launch.wrapper;
+	return second;
+}
+
+} // namespace
+
+Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                 const Launch &launch) const
+{
+	std::vector<std::string> vars = environment(env);
+	pid_t pid = spawn(argv, vars, launch, "");
+	pid_t second = -1;
+	// A row that acts on a command proves nothing if the command was over.
+	if (launch.signal || !launch.overlap.empty()) {
+		if (!running_when_logged(pid, launch.after_calls))
+			ADD_FAILURE() << "the run ended before call " << launch.after_calls << " could be met";
+		else if (launch.signal && kill(launch.to_group ? -pid : pid, launch.signal) != 0)
+			ADD_FAILURE() << "cannot send signal " << launch.signal << ": " << strerror(errno);
+		else if (!launch.overlap.empty())
+			second = spawn(launch.overlap, vars, wrapped_alike(launch), "2");
+	}
+	Run result = {await(pid), "", ""};
+	if (second >= 0)
+		result.overlap_status = await(second);
+	// Read last: an orphaned command may still write to the first run's.
+	result.out = read_file("stdout");
+	result.err = read_file("stderr");
+	return result;
+}
+
+namespace {
+
+std::vector<std::string> artflash_command(const std::string &binary,
+                                          const std::vector<std::string> &args)
 {
 	std::vector<std::string> argv;
 	for (const std::string &word : split(ARTFLASH_EMULATOR, ' '))
 		if (!word.empty())
 			argv.push_back(word);
 	argv.push_back(binary);
-	for (const std::string &arg : args)
-		argv.push_back(expand(arg));
-	return run(argv, env, launch);
+	argv.insert(argv.end(), args.begin(), args.end());
+	return argv;
+}
+
+} // namespace
+
+Run Sandbox::artflash(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                      const Launch &launch, const std::string &binary) const
+{
+	Launch with_second = launch;
+	if (!launch.overlap.empty())
+		with_second.overlap = artflash_command(binary, launch.overlap);
+	return run(artflash_command(binary, args), env, with_second);
 }

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,12 +21,20 @@ struct Launch {
 	bool dead_pipe = false;            // standard output and error on a pipe nobody reads
 	int signal = 0;                    // sent to its process group once the
 	size_t after_calls = 0;            // simulator has logged this many calls,
-	bool to_group = true;              // or to the process alone
+	bool to_group = true;              // or to the process alone;
+	std::vector<std::string> overlap;  // then a second run of this command
 };
 
 struct Run {
 	int status;  // exit status, or 128 + signal
 	std::string out, err;
+	int overlap_status = -1;  // the second run's, when there was one
+};
+
+// The signals a command started with ignored and blocked, by name ("INT",
+// "RTMIN+0"), as the simulator saw them.
+struct StartSignals {
+	std::set<std::string> ignored, blocked;
 };
 
 class Sandbox {
@@ -53,6 +62,12 @@ public:
 
 	// The simulator's log, one argument vector per invocation.
 	std::vector<std::vector<std::string>> log() const;
+	// What each invocation started with.
+	std::vector<StartSignals> start_signals() const;
+
+	// Give this process the environment a run gets, for a test that runs
+	// the flash step in its own process.
+	void use_here() const;
 
 	// Run argv in this sandbox's folder, with the simulator first on PATH and
 	// its files in this sandbox; "NAME=value" settings in env come first.
@@ -66,7 +81,10 @@ public:
 	             const std::string &binary = ARTFLASH_BIN) const;
 
 private:
-	void signal_when_logged(pid_t pid, const Launch &launch) const;
+	std::vector<std::string> environment(const std::vector<std::string> &env) const;
+	pid_t spawn(std::vector<std::string> command, std::vector<std::string> &vars,
+	            const Launch &launch, const std::string &tag) const;
+	bool running_when_logged(pid_t pid, size_t calls) const;
 
 	std::string dir_;
 };

@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -59,9 +58,7 @@ TEST_P(StatRace, NothingIsErased)
 {
 	const RaceCase &c = GetParam();
 	Sandbox box;
-	setenv("PATH", Sandbox::search_path().c_str(), 1);
-	setenv("MTDSIM_DIR", box.path("flash").c_str(), 1);
-	setenv("MTDSIM_LOG", box.path("log").c_str(), 1);
+	box.use_here();
 	strcpy(art_path, box.path("art.bin").c_str());
 	fake_stat = [&c](struct stat *st) {
 		memset(st, 0, sizeof(*st));
