@@ -2,7 +2,7 @@
 // Check the Art file, then erase and write it with mtd_debug.
 #include "artflash.h"
 #include "command.h"
-#include "inherit.h"
+#include "guard.h"
 
 #include <stdio.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // artflash: check the Art image named on the command line and flash it.
 #include "artflash.h"
-#include "inherit.h"
+#include "guard.h"
 
 int main(int argc, char **argv)
 {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Standard streams and signal dispositions, as the flash step needs them.
-#include "inherit.h"
+// The standard streams, the lock on the partition and the signal
+// dispositions, as the flash step needs them.
+#include "guard.h"
 #include "command.h"
 
 #include <errno.h>

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// What the run inherits from its launcher, made safe for a flash.
-#ifndef ARTFLASH_INHERIT_H
-#define ARTFLASH_INHERIT_H
+// What guards the flash step: the standard streams, the lock on the
+// partition and the signal dispositions, whatever the launcher handed on.
+#ifndef ARTFLASH_GUARD_H
+#define ARTFLASH_GUARD_H
 
 // Open the null device on any of descriptors 0, 1 and 2 that is closed.
 // Returns -1 (after saying so) if one stays closed.
