@@ -29,7 +29,7 @@ int main(int argc, char **argv)
 	const char *word = path, *p;
 	struct stat st;
 	sigset_t keys;
-	int opt, lock;
+	int opt, lock, too_long = 0;
 
 	while ((opt = open("/dev/null", O_RDWR)) >= 0 && opt <= 2)
 		;
@@ -43,10 +43,15 @@ int main(int argc, char **argv)
 	while ((opt = getopt(argc, argv, "f:")) != -1) {
 		if (opt != 'f')
 			continue;
-		if (strlen(optarg) >= sizeof(path))
-			return puts("Art file path is too long"), -1;
-		strcpy(path, optarg);
+		/* the last -f counts: only a last value that does not fit is fatal */
+		too_long = strlen(optarg) >= sizeof(path);
+		if (too_long)
+			memset(path, 0, sizeof(path));
+		else
+			strcpy(path, optarg);
 	}
+	if (too_long)
+		return puts("Art file path is too long"), -1;
 	if (path[0] == '\0')
 		strcpy(path, "/tmp/art.bin");
 	if ((lock = open("/dev/mtd4", O_RDONLY)) >= 0)
