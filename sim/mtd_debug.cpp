@@ -155,6 +155,8 @@ std::string start_signals()
 	std::string ignored, blocked;
 	char line[256], mask[64];
 
+	if (!status)
+		fail_errno("/proc/self/status");
 	while (status && fgets(line, sizeof(line), status)) {
 		if (sscanf(line, "SigIgn: %63s", mask) == 1)
 			ignored = signal_names(mask);

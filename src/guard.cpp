@@ -49,6 +49,8 @@ int lock_flash_device(void)
 
 	if (fd < 0)
 		return -1;
+	// Any other failure (no lock records left) leaves the run as one with
+	// no device node to lock: it goes on.
 	while (flock(fd, LOCK_EX) != 0 && errno == EINTR)
 		;
 	return fd;

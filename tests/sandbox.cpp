@@ -83,6 +83,43 @@ void check_only_simulator(const std::string &search_path, const std::string &cwd
 	}
 }
 
+// A run that stops (Ctrl-Z, a terminal stop) would wait for ever: it is
+// a failure, and its group is ended.
+int await(pid_t pid)
+{
+	int status;
+	for (;;) {
+		if (waitpid(pid, &status, WUNTRACED) != pid)
+			throw std::runtime_error("cannot wait for a run");
+		if (!WIFSTOPPED(status))
+			return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+		ADD_FAILURE() << "the run stopped on signal " << WSTOPSIG(status);
+		kill(-pid, SIGKILL);
+		kill(-pid, SIGCONT);
+	}
+}
+
+// The second run of a launch: the same wrapper, its own streams.
+Launch wrapped_alike(const Launch &launch)
+{
+	Launch second;
+	second.wrapper = launch.wrapper;
+	return second;
+}
+
+// The emulator's words (a cross build's), artflash, its arguments.
+std::vector<std::string> artflash_command(const std::string &binary,
+                                          const std::vector<std::string> &args)
+{
+	std::vector<std::string> argv;
+	for (const std::string &word : split(ARTFLASH_EMULATOR, ' '))
+		if (!word.empty())
+			argv.push_back(word);
+	argv.push_back(binary);
+	argv.insert(argv.end(), args.begin(), args.end());
+	return argv;
+}
+
 } // namespace
 
 Sandbox::Sandbox()
@@ -285,34 +322,6 @@ pid_t Sandbox::spawn(std::vector<std::string> command, std::vector<std::string> 
 	return pid;
 }
 
-namespace {
-
-// A run that stops (Ctrl-Z, a terminal stop) would wait for ever: it is
-// a failure, and its group is ended.
-int await(pid_t pid)
-{
-	int status;
-	for (;;) {
-		if (waitpid(pid, &status, WUNTRACED) != pid)
-			throw std::runtime_error("cannot wait for a run");
-		if (!WIFSTOPPED(status))
-			return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-		ADD_FAILURE() << "the run stopped on signal " << WSTOPSIG(status);
-		kill(-pid, SIGKILL);
-		kill(-pid, SIGCONT);
-	}
-}
-
-// The second run of a launch: the same wrapper, its own streams.
-Launch wrapped_alike(const Launch &launch)
-{
-	Launch second;
-	second.wrapper = launch.wrapper;
-	return second;
-}
-
-} // namespace
-
 Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::string> &env,
                  const Launch &launch) const
 {
@@ -336,22 +345,6 @@ Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::st
 	result.err = read_file("stderr");
 	return result;
 }
-
-namespace {
-
-std::vector<std::string> artflash_command(const std::string &binary,
-                                          const std::vector<std::string> &args)
-{
-	std::vector<std::string> argv;
-	for (const std::string &word : split(ARTFLASH_EMULATOR, ' '))
-		if (!word.empty())
-			argv.push_back(word);
-	argv.push_back(binary);
-	argv.insert(argv.end(), args.begin(), args.end());
-	return argv;
-}
-
-} // namespace
 
 Run Sandbox::artflash(const std::vector<std::string> &args, const std::vector<std::string> &env,
                       const Launch &launch, const std::string &binary) const
