@@ -14,19 +14,21 @@
 //                     "ignored=NAMES blocked=NAMES": the signals it started
 //                     with ignored and blocked, comma separated (HUP, INT,
 //                     ..., RTMIN+0, ...)
-//   MTDSIM_FAIL       comma separated subcommands that fail (exit 1), or
-//                     that kill the process with SIGKILL when written
-//                     "<subcommand>:kill"
+//   MTDSIM_FAIL       comma separated subcommands that fail (exit 1); or
+//                     written "<subcommand>:kill", that kill the process
+//                     with SIGKILL; "<subcommand>:lost", that exit 0
+//                     without doing anything, as a driver that misses a
+//                     chip's write protection; "write:flip", that writes
+//                     the first byte inverted
 //   MTDSIM_DELAY      comma separated "<subcommand>:<milliseconds>": how
 //                     long that subcommand pauses where a chip is busy:
 //                     an erase once the range is erased, a write halfway
 //                     through, read and info before their summary
 //
 // As the kernel does per chip, one erase, or one half of a write, is done
-// at a time: each holds a lock on the partition file meanwhile.
+// at a time: each holds a record lock on the partition file meanwhile.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -212,6 +214,9 @@ bool list_entry(const char *name, const char *command, std::string *value)
 	}
 }
 
+// A write that garbles one byte and says it went well.
+bool flip_first_byte;
+
 void inject_failure(const char *command)
 {
 	std::string how;
@@ -220,6 +225,11 @@ void inject_failure(const char *command)
 		return;
 	if (how == "kill")
 		kill(getpid(), SIGKILL);
+	if (how == "lost")
+		exit(0);
+	flip_first_byte = how == "flip";
+	if (flip_first_byte)
+		return;
 	fail(std::string(command) + ": injected failure");
 	exit(1);
 }
@@ -270,13 +280,28 @@ bool file_io(const char *path, std::vector<unsigned char> &data, bool writing)
 	return whole;
 }
 
-// The partition file is locked for one operation of the chip at a time.
-bool lock_chip(int fd)
+// The partition file is locked for one operation of the chip at a time,
+// with a record lock: a flock is what artflash holds on the device node,
+// which in the tests is this very file, and a real mtd_debug takes none.
+bool chip_lock(int fd, short type)
 {
-	while (flock(fd, LOCK_EX) != 0)
+	struct flock whole = {};
+	whole.l_type = type;
+	whole.l_whence = SEEK_SET;
+	while (fcntl(fd, F_SETLKW, &whole) != 0)
 		if (errno != EINTR)
 			return false;
 	return true;
+}
+
+bool lock_chip(int fd)
+{
+	return chip_lock(fd, F_WRLCK);
+}
+
+void unlock_chip(int fd)
+{
+	chip_lock(fd, F_UNLCK);
 }
 
 bool locked_io(int fd, unsigned char *buf, unsigned long len, unsigned long offset, bool writing)
@@ -284,7 +309,7 @@ bool locked_io(int fd, unsigned char *buf, unsigned long len, unsigned long offs
 	if (!lock_chip(fd))
 		return false;
 	bool whole = io_all(fd, buf, len, offset, writing);
-	flock(fd, LOCK_UN);
+	unlock_chip(fd);
 	return whole;
 }
 
@@ -299,7 +324,7 @@ bool program(int fd, const unsigned char *data, unsigned long len, unsigned long
 	for (unsigned long i = 0; whole && i < len; i++)
 		cells[i] &= data[i];
 	whole = whole && io_all(fd, cells.data(), len, offset, true);
-	flock(fd, LOCK_UN);
+	unlock_chip(fd);
 	return whole;
 }
 
@@ -379,6 +404,8 @@ int do_write(char **args)
 	std::vector<unsigned char> data(length);
 	if (!file_io(args[3], data, false))
 		return fail(std::string(args[3]) + ": cannot read " + std::to_string(length) + " bytes");
+	if (flip_first_byte && length > 0)
+		data[0] = ~data[0];
 	unsigned long half = length / 2;
 	if (!program(part.fd, data.data(), half, offset))
 		return fail_errno(args[0]);

@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: MIT
+// Failures that no process run can stage every time, staged by wrapping
+// calls at link time: stat reporting otherwise than access saw, a read
+// of the image failing, a shell that cannot be started for the write.
+#include "artflash.h"
+#include "case_name.h"
+#include "command.h"
+#include "sandbox.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct StagedCase {
+	const char *name;
+	int stat_result;  // what stat returns, with ENOENT when -1; 1 for the real stat
+	mode_t type;
+	ssize_t read_size;  // what each read of the image gives; 0 for the real read
+	std::vector<int> write_starts;  // what system() gives for the write before it runs it
+	std::string out;
+	size_t calls;  // none: flash untouched; the erase alone: erased; both: the image
+};
+
+const StagedCase *staged;
+unsigned write_tries, slept;
+
+} // namespace
+
+extern "C" {
+int __real_stat(const char *path, struct stat *st);
+int __real_stat64(const char *path, struct stat *st);
+ssize_t __real_read(int fd, void *buf, size_t count);
+int __real_system(const char *line);
+
+int __wrap_stat(const char *path, struct stat *st)
+{
+	if (!staged || staged->stat_result > 0)
+		return __real_stat(path, st);
+	memset(st, 0, sizeof(*st));
+	st->st_mode = staged->type | 0644;
+	st->st_size = ART_IMAGE_SIZE;
+	errno = ENOENT;
+	return staged->stat_result;
+}
+
+// Where off_t is 32 bits, stat is stat64 under _FILE_OFFSET_BITS=64.
+int __wrap_stat64(const char *path, struct stat *st)
+{
+	return staged && staged->stat_result <= 0 ? __wrap_stat(path, st) : __real_stat64(path, st);
+}
+
+ssize_t __wrap_read(int fd, void *buf, size_t count)
+{
+	if (!staged || staged->read_size == 0)
+		return __real_read(fd, buf, count);
+	errno = EIO;
+	return staged->read_size < 0 ? -1 : std::min<ssize_t>(staged->read_size, count);
+}
+
+int __wrap_system(const char *line)
+{
+	if (!staged || strncmp(line, WRITE_COMMAND_PREFIX, strlen(WRITE_COMMAND_PREFIX)) != 0)
+		return __real_system(line);
+	return write_tries++ < staged->write_starts.size() ? staged->write_starts[write_tries - 1]
+	                                                    : __real_system(line);
+}
+
+unsigned __wrap_sleep(unsigned seconds)
+{
+	slept += seconds;
+	return 0;
+}
+}
+
+namespace {
+
+const std::string NOT_REGULAR = "Art file {dir}/art.bin is not a regular file\n";
+const std::vector<int> NEVER_STARTS(10, -1);
+
+const StagedCase STAGED_CASES[] = {
+	{"vanished before stat", -1, 0, 0, {}, "Art file {dir}/art.bin is not exist\n", 0},
+	{"directory of 64 KiB", 0, S_IFDIR, 0, {}, NOT_REGULAR, 0},
+	{"device of 64 KiB", 0, S_IFCHR, 0, {}, NOT_REGULAR, 0},
+	{"fifo of 64 KiB", 0, S_IFIFO, 0, {}, NOT_REGULAR, 0},
+	{"image cannot be read", 1, 0, -1, {}, "Art file {dir}/art.bin is not readable\n", 0},
+	{"image shrank", 1, 0, ART_IMAGE_SIZE / 2, {}, "Art filesize is not 0x10000\n", 0},
+	{"image grew", 1, 0, ART_IMAGE_SIZE, {}, "Art filesize is not 0x10000\n", 0},
+	{"write starts the third time", 1, 0, 0, {-1, SHELL_NOT_STARTED},
+	 "Copied 65536 bytes from {dir}/art.bin to address 0x00000000 in flash\n3 tries, 2 s asleep\n", 2},
+	{"write never starts", 1, 0, 0, NEVER_STARTS, "Art write failed\n6 tries, 5 s asleep\n", 1},
+};
+
+void PrintTo(const StagedCase &c, std::ostream *os) { *os << c.name; }
+
+class Staged : public testing::TestWithParam<StagedCase> {};
+
+TEST_P(Staged, NothingIsLost)
+{
+	const StagedCase &c = GetParam();
+	Sandbox box;
+	const ::Run run = box.call([&box, &c] {
+		strcpy(art_path, box.path("art.bin").c_str());
+		staged = &c;
+		int result = flash_art();
+		if (write_tries)
+			printf("%u tries, %u s asleep\n", write_tries, slept);
+		return result;
+	});
+
+	EXPECT_EQ(run.status, c.calls == 2 ? 0 : 255) << run.err;
+	EXPECT_EQ(run.out, box.expand(c.out));
+	EXPECT_EQ(box.log().size(), c.calls);
+	std::string flash = Sandbox::old_flash();
+	if (c.calls > 0)
+		flash.replace(0, ART_IMAGE_SIZE, c.calls == 1 ? std::string(ART_IMAGE_SIZE, '\xff') : Sandbox::image());
+	EXPECT_TRUE(box.flash() == flash) << "partition content differs";
+}
+
+INSTANTIATE_TEST_SUITE_P(Staged, Staged, testing::ValuesIn(STAGED_CASES), CaseName());
+
+} // namespace
