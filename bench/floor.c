@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 static char path[256];
+static unsigned char image[0x10000];
 static const int stops[] = {
 	SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2,
 	SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR, SIGIO, SIGTSTP, SIGTTIN, SIGTTOU,
@@ -26,10 +27,12 @@ static const int stops[] = {
 int main(int argc, char **argv)
 {
 	char line[1100], quoted[1030], *q;
+	unsigned char chunk[4096];
 	const char *word = path, *p;
 	struct stat st;
 	sigset_t keys;
-	int opt, lock, too_long = 0;
+	int opt, lock, fd, status, too_long = 0;
+	ssize_t n, got;
 
 	while ((opt = open("/dev/null", O_RDWR)) >= 0 && opt <= 2)
 		;
@@ -54,17 +57,38 @@ int main(int argc, char **argv)
 		return puts("Art file path is too long"), -1;
 	if (path[0] == '\0')
 		strcpy(path, "/tmp/art.bin");
-	if ((lock = open("/dev/mtd4", O_RDONLY)) >= 0)
+	if ((lock = open("/dev/mtd4", O_RDONLY | O_NONBLOCK | O_NOCTTY)) >= 0 &&
+	    flock(lock, LOCK_EX | LOCK_NB) != 0) {
+		if (errno == EWOULDBLOCK)
+			fputs("Art flash is busy: waiting for the other run to finish\n", stderr);
 		while (flock(lock, LOCK_EX) != 0 && errno == EINTR)
 			;
+	}
 	if (access(path, F_OK) != 0 || stat(path, &st) != 0)
 		return printf("Art file %s is not exist\n", path), -1;
 	if (st.st_size != 0x10000)
 		return puts("Art filesize is not 0x10000"), -1;
 	if (!S_ISREG(st.st_mode))
 		return printf("Art file %s is not a regular file\n", path), -1;
-	if (access(path, R_OK) != 0)
+	/* the image read whole, and no more, before the erase */
+	if ((fd = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK)) < 0)
 		return printf("Art file %s is not readable\n", path), -1;
+	if (fstat(fd, &st) != 0 || st.st_size != 0x10000)
+		return puts("Art filesize is not 0x10000"), -1;
+	if (!S_ISREG(st.st_mode))
+		return printf("Art file %s is not a regular file\n", path), -1;
+	for (got = 0; got <= 0x10000; got += n) {
+		n = got < 0x10000 ? read(fd, image + got, 0x10000 - got) : read(fd, chunk, 1);
+		if (n == 0)
+			break;
+		if (n < 0 && errno != EINTR)
+			return printf("Art file %s is not readable\n", path), -1;
+		if (n < 0)
+			n = 0;
+	}
+	close(fd);
+	if (got != 0x10000)
+		return puts("Art filesize is not 0x10000"), -1;
 	/* Any path the shell would change goes in single quotes, ' as '\'' */
 	if (path[strspn(path, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
 	                      "0123456789_@%+=:,./-")] != '\0') {
@@ -94,8 +118,18 @@ int main(int argc, char **argv)
 	signal(SIGCHLD, SIG_DFL);
 	if (system("mtd_debug erase /dev/mtd4 0x0 0x10000") != 0)
 		return puts("Art erase failed"), -1;
-	if (system(line) != 0)
+	status = system(line);
+	for (opt = 0; (status == -1 || status == 127 << 8) && opt < 5; opt++) {
+		if (opt == 0)
+			fputs("Art write could not be started: trying again\n", stderr);
+		sleep(1);
+		status = system(line);
+	}
+	if (status != 0)
 		return puts("Art write failed"), -1;
+	for (got = 0; lock >= 0 && got < 0x10000; got += n)
+		if ((n = pread(lock, chunk, sizeof(chunk), got)) <= 0 || memcmp(chunk, image + got, n) != 0)
+			return puts("Art verify failed"), -1;
 	if (lock >= 0)
 		close(lock);
 	return 0;

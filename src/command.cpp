@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 // Characters the shell passes on as they are, wherever they stand.
 #define SHELL_PLAIN "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_@%+=:,./-"
@@ -58,4 +59,26 @@ int command_succeeded(int status)
 int run_command(const char *line)
 {
 	return command_succeeded(system(line)) ? 0 : -1;
+}
+
+int command_started(int status)
+{
+	return status != -1 && status != SHELL_NOT_STARTED;
+}
+
+// Short of memory or processes, fork fails; a second later it may not.
+// After a good erase a failed start is not a failed write: the erase has
+// just shown that the shell finds mtd_debug, and giving up now would leave
+// the range erased. A write that started and failed is not tried again.
+int run_write_command(const char *line)
+{
+	int status = system(line);
+
+	for (unsigned waited = 0; !command_started(status) && waited < WRITE_START_SECONDS; waited++) {
+		if (waited == 0)
+			fputs(WRITE_RETRY_MESSAGE, stderr);
+		sleep(1);
+		status = system(line);
+	}
+	return command_succeeded(status) ? 0 : -1;
 }

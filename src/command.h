@@ -7,10 +7,6 @@
 
 #include <stddef.h>
 
-// The Art partition: the commands erase and write it, and a run holds a
-// lock on it meanwhile.
-#define ART_MTD_DEVICE "/dev/mtd4"
-
 #define ERASE_COMMAND "mtd_debug erase " ART_MTD_DEVICE " 0x0 0x10000"
 #define WRITE_COMMAND_PREFIX "mtd_debug write " ART_MTD_DEVICE " 0x0 0x10000 "
 
@@ -29,8 +25,23 @@ int compose_write_command(char *line, size_t size, const char *path);
 // Whether a wait status says the command did its job: exited with 0.
 int command_succeeded(int status);
 
+// How glibc's system() reports a shell it could not start: as one that
+// exited 127. The others return -1.
+constexpr int SHELL_NOT_STARTED = 127 << 8;
+
+// How long a write that cannot be started is tried again, once a second.
+constexpr unsigned WRITE_START_SECONDS = 5;
+
+constexpr char WRITE_RETRY_MESSAGE[] = "Art write could not be started: trying again\n";
+
+// Whether a result of system() says the shell was started at all.
+int command_started(int status);
+
 // Run a command line through the shell. Returns 0 only if the shell ran it
 // and it exited with status 0.
 int run_command(const char *line);
+
+// The same for the write, tried again while the shell cannot be started.
+int run_write_command(const char *line);
 
 #endif

@@ -1,12 +1,36 @@
 // SPDX-License-Identifier: MIT
-// Check the Art file, then erase and write it with mtd_debug.
+// Check and read the Art file, erase and write it with mtd_debug, and read
+// the partition back.
 #include "artflash.h"
 #include "command.h"
 #include "guard.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// The image as it was read before the erase: what the partition must hold
+// afterwards, whatever happens to the file meanwhile.
+static unsigned char art_image[ART_IMAGE_SIZE];
+
+// The read-back goes a piece at a time, so that one image buffer will do.
+constexpr size_t VERIFY_CHUNK_SIZE = 4096;
+
+static int check_art_stat(const struct stat *st)
+{
+	if (st->st_size != ART_IMAGE_SIZE) {
+		puts("Art filesize is not 0x10000");
+		return -1;
+	}
+	if (!S_ISREG(st->st_mode)) {
+		printf("Art file %s is not a regular file\n", art_path);
+		return -1;
+	}
+	return 0;
+}
 
 // Every test comes before the erase: once the range is erased, a write that
 // cannot follow loses the device's Art data.
@@ -18,26 +42,87 @@ static int check_art_file(void)
 		printf("Art file %s is not exist\n", art_path);
 		return -1;
 	}
-	if (st.st_size != ART_IMAGE_SIZE) {
-		puts("Art filesize is not 0x10000");
-		return -1;
+	return check_art_stat(&st);
+}
+
+// Whole reads, as far as the file goes: the count read, or -1.
+static ssize_t read_fully(int fd, unsigned char *buf, size_t len)
+{
+	size_t done = 0;
+	ssize_t n;
+
+	while (done < len) {
+		n = read(fd, buf + done, len - done);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n < 0)
+			return -1;
+		if (n == 0)
+			break;
+		done += n;
 	}
-	if (!S_ISREG(st.st_mode)) {
-		printf("Art file %s is not a regular file\n", art_path);
-		return -1;
-	}
-	if (access(art_path, R_OK) != 0) {
+	return done;
+}
+
+// Root may open any file, and a read can still fail (a bad medium, a
+// broken file system, a server gone): only reading the image proves that
+// mtd_debug will be able to, and it must be proved before the erase.
+// Non-blocking, in case a FIFO has taken the file's place since stat.
+static int read_art_file(void)
+{
+	struct stat st;
+	unsigned char extra;
+	ssize_t got = -1, more;
+	int result = -1;
+	int fd = open(art_path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+
+	if (fd < 0) {
 		printf("Art file %s is not readable\n", art_path);
 		return -1;
+	}
+	if (fstat(fd, &st) != 0 || check_art_stat(&st) != 0)
+		goto out;
+	got = read_fully(fd, art_image, sizeof(art_image));
+	// One byte more tells a file that grew since fstat.
+	if (got == (ssize_t)sizeof(art_image)) {
+		more = read_fully(fd, &extra, 1);
+		got = more < 0 ? -1 : got + more;
+	}
+	if (got < 0)
+		printf("Art file %s is not readable\n", art_path);
+	else if (got != ART_IMAGE_SIZE)
+		puts("Art filesize is not 0x10000");
+	else
+		result = 0;
+out:
+	close(fd);
+	return result;
+}
+
+// What mtd_debug reported as written must be there: a write-protected
+// chip, or a driver that drops or garbles data, can still exit 0.
+static int verify_flash(int device)
+{
+	unsigned char chunk[VERIFY_CHUNK_SIZE];
+	ssize_t n;
+
+	for (size_t at = 0; at < sizeof(art_image); at += n) {
+		n = pread(device, chunk, sizeof(chunk), at);
+		if (n < 0 && errno == EINTR) {
+			n = 0;
+			continue;
+		}
+		if (n <= 0 || memcmp(chunk, art_image + at, n) != 0)
+			return -1;
 	}
 	return 0;
 }
 
-static int check_and_flash(void)
+static int check_and_flash(int device)
 {
 	char write_command[WRITE_COMMAND_SIZE];
 
-	if (check_art_file() != 0)
+	if (check_art_file() != 0 || read_art_file() != 0)
 		return -1;
 	if (compose_write_command(write_command, sizeof(write_command), art_path) != 0) {
 		puts("Art file path is too long");
@@ -48,8 +133,14 @@ static int check_and_flash(void)
 		puts("Art erase failed");
 		return -1;
 	}
-	if (run_command(write_command) != 0) {
+	if (run_write_command(write_command) != 0) {
 		puts("Art write failed");
+		return -1;
+	}
+	// Without the node there is nothing to read back, as there is no lock;
+	// mtd_debug cannot have written a device without one.
+	if (device >= 0 && verify_flash(device) != 0) {
+		puts("Art verify failed");
 		return -1;
 	}
 	return 0;
@@ -59,10 +150,10 @@ static int check_and_flash(void)
 // so a run that waited checks its file once the other run is done.
 int flash_art(void)
 {
-	int lock = lock_flash_device();
-	int result = check_and_flash();
+	int device = lock_flash_device();
+	int result = check_and_flash(device);
 
-	if (lock >= 0)
-		close(lock);
+	if (device >= 0)
+		close(device);
 	return result;
 }

@@ -2,7 +2,7 @@
 // The standard streams, the lock on the partition and the signal
 // dispositions, as the flash step needs them.
 #include "guard.h"
-#include "command.h"
+#include "artflash.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -38,17 +38,24 @@ int open_standard_streams(void)
 // Two runs at once would interleave their erases and writes and leave
 // neither image. The device node itself is the lock: there is no lock file
 // to create on a read-only root, and every run on the device shares it.
-// It is opened read-only and never read. The descriptor is not closed on
-// exec: the shell and mtd_debug hold it too, so a run killed outright
-// keeps the partition locked until its orphaned command has ended. The
-// wait is silent, and the run keeps its inherited dispositions while it
-// waits, so Ctrl-C ends a waiting run with the flash untouched.
+// It is opened read-only, and read only to check the flash afterwards;
+// without waiting, in case something that is no device (a FIFO) has taken
+// its name, and never as a controlling terminal. The descriptor is not
+// closed on exec: the shell and mtd_debug hold it too, so a run killed
+// outright keeps the partition locked until its orphaned command has
+// ended. A run that has to wait says so, on standard error, which keeps
+// standard output for the fixed messages; it keeps its inherited
+// dispositions meanwhile, so Ctrl-C ends a waiting run, flash untouched.
 int lock_flash_device(void)
 {
-	int fd = open(ART_MTD_DEVICE, O_RDONLY);
+	int fd = open(ART_MTD_DEVICE, O_RDONLY | O_NONBLOCK | O_NOCTTY);
 
 	if (fd < 0)
 		return -1;
+	if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+		return fd;
+	if (errno == EWOULDBLOCK)
+		fputs(FLASH_BUSY_MESSAGE, stderr);
 	// Any other failure (no lock records left) leaves the run as one with
 	// no device node to lock: it goes on.
 	while (flock(fd, LOCK_EX) != 0 && errno == EINTR)

@@ -8,10 +8,13 @@
 // Returns -1 (after saying so) if one stays closed.
 int open_standard_streams(void);
 
+constexpr char FLASH_BUSY_MESSAGE[] = "Art flash is busy: waiting for the other run to finish\n";
+
 // Wait for an exclusive lock on the Art partition's device node, so that
 // no other run erases or writes it meanwhile. Returns the descriptor that
 // holds the lock, or -1 when the node cannot be opened: there is nothing
-// to share then, and the erase will say what is wrong with it.
+// to share then, nor to read back, and the erase will say what is wrong
+// with it.
 int lock_flash_device(void);
 
 // Make the erase and the write one step that no stop but SIGKILL and

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 
@@ -99,12 +100,14 @@ int await(pid_t pid)
 	}
 }
 
-// The second run of a launch: the same wrapper, its own streams.
-Launch wrapped_alike(const Launch &launch)
+// Timed from an event, not the clock: the command has got that far,
+// however slow the machine or its emulator. False when the run ended first.
+bool running_when(pid_t pid, const std::function<bool()> &event)
 {
-	Launch second;
-	second.wrapper = launch.wrapper;
-	return second;
+	for (siginfo_t info = {}; !event(); usleep(1000))
+		if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+			return false;
+	return true;
 }
 
 // The emulator's words (a cross build's), artflash, its arguments.
@@ -162,18 +165,6 @@ std::string Sandbox::read_file(const std::string &name) const
 	return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool Sandbox::exists(const std::string &name) const
-{
-	return access(path(name).c_str(), F_OK) == 0;
-}
-
-std::string Sandbox::search_path()
-{
-	const std::string path = std::string(MTDSIM_BIN_DIR) + ":/usr/bin:/bin";
-	check_only_simulator(path, "/");
-	return path;
-}
-
 const std::string &Sandbox::image()
 {
 	static const std::string bytes = pattern(IMAGE_SIZE, 1);
@@ -201,17 +192,15 @@ std::vector<StartSignals> Sandbox::start_signals() const
 {
 	std::vector<StartSignals> calls;
 	for (const std::string &line : split(read_file("log"), '\n')) {
-		calls.emplace_back();
-		size_t tab = line.find('\t');
-		for (const std::string &field : split(tab == std::string::npos ? "" : line.substr(tab + 1), ' ')) {
-			std::set<std::string> *set = field.rfind("ignored=", 0) == 0   ? &calls.back().ignored
-			                             : field.rfind("blocked=", 0) == 0 ? &calls.back().blocked
-			                                                               : nullptr;
-			if (!set)
-				throw std::runtime_error("unknown field in the simulator's log: " + field);
-			for (const std::string &name : split(field.substr(field.find('=') + 1), ','))
-				set->insert(name);
-		}
+		std::string ignored, blocked;
+		std::istringstream fields(line.substr(line.find('\t') + 1));
+		if (!(fields >> ignored >> blocked) || ignored.rfind("ignored=", 0) || blocked.rfind("blocked=", 0))
+			throw std::runtime_error("no signal sets in the simulator's log: " + line);
+		calls.push_back({});
+		for (const std::string &name : split(ignored.substr(8), ','))
+			calls.back().ignored.insert(name);
+		for (const std::string &name : split(blocked.substr(8), ','))
+			calls.back().blocked.insert(name);
 	}
 	return calls;
 }
@@ -221,7 +210,8 @@ std::vector<std::string> Sandbox::environment(const std::vector<std::string> &en
 	std::vector<std::string> vars;
 	for (const std::string &var : env)
 		set_var(&vars, expand(var));
-	set_var(&vars, "PATH=" + search_path());
+	// The simulator's folder, then the system's tools: checked below.
+	set_var(&vars, "PATH=" MTDSIM_BIN_DIR ":/usr/bin:/bin");
 	set_var(&vars, "MTDSIM_DIR=" + path("flash"));
 	set_var(&vars, "MTDSIM_LOG=" + path("log"));
 	// The rest of this process's environment, less any simulator settings
@@ -238,32 +228,27 @@ std::vector<std::string> Sandbox::environment(const std::vector<std::string> &en
 void Sandbox::use_here() const
 {
 	std::vector<std::string> vars = environment({});
-	for (char **var = environ; *var;) {
-		if (strncmp(*var, "MTDSIM_", 7) == 0)
-			unsetenv(std::string(*var, strchr(*var, '=')).c_str());
-		else
-			var++;
-	}
-	for (const std::string &var : vars) {
-		size_t eq = var.find('=');
-		setenv(var.substr(0, eq).c_str(), var.substr(eq + 1).c_str(), 1);
-	}
+	clearenv();
+	for (const std::string &var : vars)
+		putenv(strdup(var.c_str()));
 }
 
-// Timed from the event, not the clock: the command has begun once the
-// simulator has logged it, however slow the machine or its emulator.
-// False when the run ended first.
-bool Sandbox::running_when_logged(pid_t pid, size_t calls) const
+bool under_ci()
 {
-	for (;;) {
-		std::string log = read_file("log");
-		if (size_t(std::count(log.begin(), log.end(), '\n')) >= calls)
-			return true;
-		siginfo_t info = {};
-		if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
-			return false;
-		usleep(1000);
-	}
+	return getenv("CI") && std::string(getenv("CI")) == "true";
+}
+
+// Where a mount namespace can be had, each run's /dev/mtd4 is the
+// sandbox's partition: artflash locks and reads back what the simulator
+// writes, and never opens the machine's own node.
+bool Sandbox::private_dev()
+{
+	// Said once, where it is not so.
+	static const bool possible = system("unshare -m true 2>/dev/null") == 0 ||
+	                             !fprintf(stderr, "no mount namespace (needs root): the lock and the read-back go unchecked\n");
+	if (!possible && under_ci())
+		ADD_FAILURE() << "no mount namespace for a private /dev/mtd4";
+	return possible;
 }
 
 // Each run has a process group of its own, and starts with every signal
@@ -303,6 +288,8 @@ pid_t Sandbox::spawn(std::vector<std::string> command, std::vector<std::string> 
 	posix_spawnattr_setsigdefault(&attr, &all);
 	posix_spawnattr_setsigmask(&attr, &none);
 	std::vector<std::string> words = launch.wrapper;
+	if (private_dev())
+		words.insert(words.begin(), {SIM_DEV, path("flash/mtd4")});
 	words.insert(words.end(), command.begin(), command.end());
 	for (std::string &word : words)
 		word = expand(word);
@@ -329,20 +316,29 @@ Run Sandbox::run(const std::vector<std::string> &argv, const std::vector<std::st
 	pid_t pid = spawn(argv, vars, launch, "");
 	pid_t second = -1;
 	// A row that acts on a command proves nothing if the command was over.
+	const auto logged = [&] {
+		std::string log = read_file("log");
+		return size_t(std::count(log.begin(), log.end(), '\n')) >= launch.after_calls;
+	};
 	if (launch.signal || !launch.overlap.empty()) {
-		if (!running_when_logged(pid, launch.after_calls))
+		if (!running_when(pid, logged))
 			ADD_FAILURE() << "the run ended before call " << launch.after_calls << " could be met";
 		else if (launch.signal && kill(launch.to_group ? -pid : pid, launch.signal) != 0)
 			ADD_FAILURE() << "cannot send signal " << launch.signal << ": " << strerror(errno);
 		else if (!launch.overlap.empty())
-			second = spawn(launch.overlap, vars, wrapped_alike(launch), "2");
+			second = spawn(launch.overlap, vars, Launch{launch.wrapper}, "2");
 	}
-	Run result = {await(pid), "", ""};
+	if (second >= 0 && launch.overlap_signal &&
+	    (!running_when(second, [&] { return !read_file("stderr2").empty(); }) ||
+	     kill(-second, launch.overlap_signal) != 0))
+		ADD_FAILURE() << "the second run ended before it said it waits";
+	Run result = {await(pid), "", "", -1, ""};
 	if (second >= 0)
 		result.overlap_status = await(second);
 	// Read last: an orphaned command may still write to the first run's.
 	result.out = read_file("stdout");
 	result.err = read_file("stderr");
+	result.overlap_err = read_file("stderr2");
 	return result;
 }
 
