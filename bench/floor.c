@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 static char path[256];
-static unsigned char image[0x10000];
+static unsigned char image[0x10001]; /* a byte more tells a grown file */
 static const int stops[] = {
 	SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2,
 	SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR, SIGIO, SIGTSTP, SIGTTIN, SIGTTOU,
@@ -73,19 +73,15 @@ int main(int argc, char **argv)
 	/* the image read whole, and no more, before the erase */
 	if ((fd = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK)) < 0)
 		return printf("Art file %s is not readable\n", path), -1;
-	if (fstat(fd, &st) != 0 || st.st_size != 0x10000)
+	if (fstat(fd, &st) != 0)
+		return printf("Art file %s is not readable\n", path), -1;
+	if (st.st_size != 0x10000)
 		return puts("Art filesize is not 0x10000"), -1;
 	if (!S_ISREG(st.st_mode))
 		return printf("Art file %s is not a regular file\n", path), -1;
-	for (got = 0; got <= 0x10000; got += n) {
-		n = got < 0x10000 ? read(fd, image + got, 0x10000 - got) : read(fd, chunk, 1);
-		if (n == 0)
-			break;
-		if (n < 0 && errno != EINTR)
+	for (got = 0, n = 1; got < (ssize_t)sizeof(image) && n != 0; got += n > 0 ? n : 0)
+		if ((n = pread(fd, image + got, sizeof(image) - got, got)) < 0 && errno != EINTR)
 			return printf("Art file %s is not readable\n", path), -1;
-		if (n < 0)
-			n = 0;
-	}
 	close(fd);
 	if (got != 0x10000)
 		return puts("Art filesize is not 0x10000"), -1;

@@ -281,9 +281,10 @@ bool file_io(const char *path, std::vector<unsigned char> &data, bool writing)
 }
 
 // The partition file is locked for one operation of the chip at a time,
-// with a record lock: a flock is what artflash holds on the device node,
-// which in the tests is this very file, and a real mtd_debug takes none.
-bool chip_lock(int fd, short type)
+// with a record lock (F_WRLCK, then F_UNLCK): a flock is what artflash
+// holds on the device node, which in the tests is this very file, and a
+// real mtd_debug takes none.
+bool lock_chip(int fd, short type)
 {
 	struct flock whole = {};
 	whole.l_type = type;
@@ -294,22 +295,12 @@ bool chip_lock(int fd, short type)
 	return true;
 }
 
-bool lock_chip(int fd)
-{
-	return chip_lock(fd, F_WRLCK);
-}
-
-void unlock_chip(int fd)
-{
-	chip_lock(fd, F_UNLCK);
-}
-
 bool locked_io(int fd, unsigned char *buf, unsigned long len, unsigned long offset, bool writing)
 {
-	if (!lock_chip(fd))
+	if (!lock_chip(fd, F_WRLCK))
 		return false;
 	bool whole = io_all(fd, buf, len, offset, writing);
-	unlock_chip(fd);
+	lock_chip(fd, F_UNLCK);
 	return whole;
 }
 
@@ -318,13 +309,13 @@ bool program(int fd, const unsigned char *data, unsigned long len, unsigned long
 {
 	std::vector<unsigned char> cells(len);
 
-	if (!lock_chip(fd))
+	if (!lock_chip(fd, F_WRLCK))
 		return false;
 	bool whole = io_all(fd, cells.data(), len, offset, false);
 	for (unsigned long i = 0; whole && i < len; i++)
 		cells[i] &= data[i];
 	whole = whole && io_all(fd, cells.data(), len, offset, true);
-	unlock_chip(fd);
+	lock_chip(fd, F_UNLCK);
 	return whole;
 }
 

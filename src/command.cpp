@@ -61,7 +61,8 @@ int run_command(const char *line)
 	return command_succeeded(system(line)) ? 0 : -1;
 }
 
-int command_started(int status)
+// Whether a result of system() says the shell was started at all.
+static int command_started(int status)
 {
 	return status != -1 && status != SHELL_NOT_STARTED;
 }
@@ -76,7 +77,7 @@ int run_write_command(const char *line)
 
 	for (unsigned waited = 0; !command_started(status) && waited < WRITE_START_SECONDS; waited++) {
 		if (waited == 0)
-			fputs(WRITE_RETRY_MESSAGE, stderr);
+			fputs("Art write could not be started: trying again\n", stderr);
 		sleep(1);
 		status = system(line);
 	}

@@ -32,11 +32,6 @@ constexpr int SHELL_NOT_STARTED = 127 << 8;
 // How long a write that cannot be started is tried again, once a second.
 constexpr unsigned WRITE_START_SECONDS = 5;
 
-constexpr char WRITE_RETRY_MESSAGE[] = "Art write could not be started: trying again\n";
-
-// Whether a result of system() says the shell was started at all.
-int command_started(int status);
-
 // Run a command line through the shell. Returns 0 only if the shell ran it
 // and it exited with status 0.
 int run_command(const char *line);

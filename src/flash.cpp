@@ -13,11 +13,13 @@
 #include <unistd.h>
 
 // The image as it was read before the erase: what the partition must hold
-// afterwards, whatever happens to the file meanwhile.
-static unsigned char art_image[ART_IMAGE_SIZE];
+// afterwards, whatever happens to the file meanwhile. One byte more than
+// an image tells a file that grew since it was checked.
+static unsigned char art_image[ART_IMAGE_SIZE + 1];
 
 // The read-back goes a piece at a time, so that one image buffer will do.
 constexpr size_t VERIFY_CHUNK_SIZE = 4096;
+static_assert(ART_IMAGE_SIZE % VERIFY_CHUNK_SIZE == 0, "whole chunks");
 
 static int check_art_stat(const struct stat *st)
 {
@@ -45,21 +47,19 @@ static int check_art_file(void)
 	return check_art_stat(&st);
 }
 
-// Whole reads, as far as the file goes: the count read, or -1.
-static ssize_t read_fully(int fd, unsigned char *buf, size_t len)
+// Whole reads from offset on, as far as the file goes: the count read,
+// or -1.
+static ssize_t read_at(int fd, unsigned char *buf, size_t len, off_t offset)
 {
 	size_t done = 0;
-	ssize_t n;
+	ssize_t n = 1;
 
-	while (done < len) {
-		n = read(fd, buf + done, len - done);
-		if (n < 0 && errno == EINTR)
-			continue;
-		if (n < 0)
+	while (done < len && n != 0) {
+		n = pread(fd, buf + done, len - done, offset + done);
+		if (n < 0 && errno != EINTR)
 			return -1;
-		if (n == 0)
-			break;
-		done += n;
+		if (n > 0)
+			done += n;
 	}
 	return done;
 }
@@ -71,31 +71,27 @@ static ssize_t read_fully(int fd, unsigned char *buf, size_t len)
 static int read_art_file(void)
 {
 	struct stat st;
-	unsigned char extra;
-	ssize_t got = -1, more;
+	ssize_t got;
 	int result = -1;
 	int fd = open(art_path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
 
-	if (fd < 0) {
-		printf("Art file %s is not readable\n", art_path);
-		return -1;
-	}
-	if (fstat(fd, &st) != 0 || check_art_stat(&st) != 0)
+	if (fd < 0 || fstat(fd, &st) != 0)
+		goto unreadable;
+	if (check_art_stat(&st) != 0)
 		goto out;
-	got = read_fully(fd, art_image, sizeof(art_image));
-	// One byte more tells a file that grew since fstat.
-	if (got == (ssize_t)sizeof(art_image)) {
-		more = read_fully(fd, &extra, 1);
-		got = more < 0 ? -1 : got + more;
-	}
+	got = read_at(fd, art_image, sizeof(art_image), 0);
 	if (got < 0)
-		printf("Art file %s is not readable\n", art_path);
-	else if (got != ART_IMAGE_SIZE)
+		goto unreadable;
+	if (got != ART_IMAGE_SIZE)
 		puts("Art filesize is not 0x10000");
 	else
 		result = 0;
+	goto out;
+unreadable:
+	printf("Art file %s is not readable\n", art_path);
 out:
-	close(fd);
+	if (fd >= 0)
+		close(fd);
 	return result;
 }
 
@@ -104,17 +100,11 @@ out:
 static int verify_flash(int device)
 {
 	unsigned char chunk[VERIFY_CHUNK_SIZE];
-	ssize_t n;
 
-	for (size_t at = 0; at < sizeof(art_image); at += n) {
-		n = pread(device, chunk, sizeof(chunk), at);
-		if (n < 0 && errno == EINTR) {
-			n = 0;
-			continue;
-		}
-		if (n <= 0 || memcmp(chunk, art_image + at, n) != 0)
+	for (off_t at = 0; at < ART_IMAGE_SIZE; at += sizeof(chunk))
+		if (read_at(device, chunk, sizeof(chunk), at) != (ssize_t)sizeof(chunk) ||
+		    memcmp(chunk, art_image + at, sizeof(chunk)) != 0)
 			return -1;
-	}
 	return 0;
 }
 
