@@ -13,6 +13,7 @@
 
 static char path[256];
 static unsigned char image[0x10001]; /* a byte more tells a grown file */
+static unsigned char old[0x10000];
 static const int stops[] = {
 	SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2,
 	SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPWR, SIGIO, SIGTSTP, SIGTTIN, SIGTTOU,
@@ -28,10 +29,10 @@ int main(int argc, char **argv)
 {
 	char line[1100], quoted[1030], *q;
 	unsigned char chunk[4096];
-	const char *word = path, *p;
+	const char *word = path, *p, *failure = NULL;
 	struct stat st;
 	sigset_t keys;
-	int opt, lock, fd, status, too_long = 0;
+	int opt, lock, fd, status, holds, unopenable, too_long = 0;
 	ssize_t n, got;
 
 	while ((opt = open("/dev/null", O_RDWR)) >= 0 && opt <= 2)
@@ -57,8 +58,9 @@ int main(int argc, char **argv)
 		return puts("Art file path is too long"), -1;
 	if (path[0] == '\0')
 		strcpy(path, "/tmp/art.bin");
-	if ((lock = open("/dev/mtd4", O_RDONLY | O_NONBLOCK | O_NOCTTY)) >= 0 &&
-	    flock(lock, LOCK_EX | LOCK_NB) != 0) {
+	lock = open("/dev/mtd4", O_RDONLY | O_NONBLOCK | O_NOCTTY);
+	unopenable = lock < 0 && errno != ENOENT;
+	if (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) != 0) {
 		if (errno == EWOULDBLOCK)
 			fputs("Art flash is busy: waiting for the other run to finish\n", stderr);
 		while (flock(lock, LOCK_EX) != 0 && errno == EINTR)
@@ -85,6 +87,12 @@ int main(int argc, char **argv)
 	close(fd);
 	if (got != 0x10000)
 		return puts("Art filesize is not 0x10000"), -1;
+	/* the old data, before the erase: a node there but unreadable is refused */
+	for (got = 0, n = 1; lock >= 0 && got < (ssize_t)sizeof(old) && n != 0; got += n > 0 ? n : 0)
+		if ((n = pread(lock, old + got, sizeof(old) - got, got)) < 0 && errno != EINTR)
+			break;
+	if (unopenable || (lock >= 0 && got != 0x10000))
+		return puts("Art partition /dev/mtd4 is not readable"), -1;
 	/* Any path the shell would change goes in single quotes, ' as '\'' */
 	if (path[strspn(path, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
 	                      "0123456789_@%+=:,./-")] != '\0') {
@@ -112,21 +120,52 @@ int main(int argc, char **argv)
 	for (opt = SIGRTMIN; opt <= SIGRTMAX; opt++)
 		signal(opt, SIG_IGN);
 	signal(SIGCHLD, SIG_DFL);
-	if (system("mtd_debug erase /dev/mtd4 0x0 0x10000") != 0)
-		return puts("Art erase failed"), -1;
-	status = system(line);
-	for (opt = 0; (status == -1 || status == 127 << 8) && opt < 5; opt++) {
-		if (opt == 0)
-			fputs("Art write could not be started: trying again\n", stderr);
-		sleep(1);
+	if (system("mtd_debug erase /dev/mtd4 0x0 0x10000") != 0) {
+		failure = "Art erase failed";
+	} else {
 		status = system(line);
+		for (opt = 0; (status == -1 || status == 127 << 8) && opt < 5; opt++) {
+			if (opt == 0)
+				fputs("Art write could not be started: trying again\n", stderr);
+			sleep(1);
+			status = system(line);
+		}
+		if (status != 0)
+			failure = "Art write failed";
 	}
-	if (status != 0)
-		return puts("Art write failed"), -1;
-	for (got = 0; lock >= 0 && got < 0x10000; got += n)
-		if ((n = pread(lock, chunk, sizeof(chunk), got)) <= 0 || memcmp(chunk, image + got, n) != 0)
-			return puts("Art verify failed"), -1;
+	/* one pass over the range, for the verify and again for the note:
+	 * 1 the image, 2 the old data, 4 erased, 8 unreadable */
+	for (;;) {
+		holds = lock >= 0 ? 7 : 1;
+		for (got = 0; lock >= 0 && got < 0x10000; got += n) {
+			if ((n = pread(lock, chunk, sizeof(chunk), got)) != (ssize_t)sizeof(chunk)) {
+				holds = 8;
+				break;
+			}
+			if (memcmp(chunk, image + got, n) != 0)
+				holds &= ~1;
+			if (memcmp(chunk, old + got, n) != 0)
+				holds &= ~2;
+			if (chunk[0] != 0xff || memcmp(chunk, chunk + 1, n - 1) != 0)
+				holds &= ~4;
+		}
+		if (failure)
+			break;
+		if (holds & 1) {
+			if (lock >= 0)
+				close(lock);
+			return 0;
+		}
+		failure = "Art verify failed";
+	}
+	puts(failure);
+	fflush(stdout);
 	if (lock >= 0)
-		close(lock);
-	return 0;
+		fputs(holds & 2 ? "Art partition still holds its old data\n"
+		      : holds & 1 ? "Art partition holds the new image\n"
+		      : holds & 4 ? "Art partition is erased: flash it again before powering off\n"
+		      : holds & 8 ? "Art partition cannot be read back: flash it again before powering off\n"
+		      : "Art partition holds neither its old data nor the image: flash it again before powering off\n",
+		      stderr);
+	return -1;
 }

@@ -18,8 +18,11 @@
 //                     written "<subcommand>:kill", that kill the process
 //                     with SIGKILL; "<subcommand>:lost", that exit 0
 //                     without doing anything, as a driver that misses a
-//                     chip's write protection; "write:flip", that writes
-//                     the first byte inverted
+//                     chip's write protection; "write:flip" and
+//                     "write:flip-last", that write the first or the last
+//                     byte inverted; "erase:half", that erases the first
+//                     half of the range and then fails, as a kernel that
+//                     stops at a protected block
 //   MTDSIM_DELAY      comma separated "<subcommand>:<milliseconds>": how
 //                     long that subcommand pauses where a chip is busy:
 //                     an erase once the range is erased, a write halfway
@@ -214,8 +217,8 @@ bool list_entry(const char *name, const char *command, std::string *value)
 	}
 }
 
-// A write that garbles one byte and says it went well.
-bool flip_first_byte;
+// How the subcommand is to go wrong, when it is to go on at all.
+std::string fault;
 
 void inject_failure(const char *command)
 {
@@ -227,8 +230,8 @@ void inject_failure(const char *command)
 		kill(getpid(), SIGKILL);
 	if (how == "lost")
 		exit(0);
-	flip_first_byte = how == "flip";
-	if (flip_first_byte)
+	fault = how;
+	if (how == "flip" || how == "flip-last" || how == "half")
 		return;
 	fail(std::string(command) + ": injected failure");
 	exit(1);
@@ -376,10 +379,14 @@ int do_erase(char **args)
 		return 1;
 	if (offset % part.erasesize != 0 || length % part.erasesize != 0)
 		return fail(std::string(args[0]) + ": range is not aligned to the erase block");
+	if (fault == "half")
+		length /= 2;
 	std::vector<unsigned char> blank(length, ERASED_BYTE);
 	if (!locked_io(part.fd, blank.data(), length, offset, true))
 		return fail_errno(args[0]);
 	take_time();
+	if (fault == "half")
+		return fail(std::string(args[0]) + ": erase stopped half way");
 	// The real tool says this one on standard error.
 	fprintf(stderr, "Erased %lu bytes from address 0x%.8lx in flash\n", length, offset);
 	return 0;
@@ -395,8 +402,8 @@ int do_write(char **args)
 	std::vector<unsigned char> data(length);
 	if (!file_io(args[3], data, false))
 		return fail(std::string(args[3]) + ": cannot read " + std::to_string(length) + " bytes");
-	if (flip_first_byte && length > 0)
-		data[0] = ~data[0];
+	if (length > 0 && (fault == "flip" || fault == "flip-last"))
+		data[fault == "flip" ? 0 : length - 1] ^= 0xFF;
 	unsigned long half = length / 2;
 	if (!program(part.fd, data.data(), half, offset))
 		return fail_errno(args[0]);

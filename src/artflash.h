@@ -15,8 +15,8 @@ constexpr size_t ART_PATH_SIZE = 256;
 constexpr char DEFAULT_ART_PATH[] = "/tmp/art.bin";
 
 // The Art partition: the commands erase and write it; a run holds a lock
-// on it meanwhile and reads it back afterwards. A literal, so that the
-// command lines can be spelled out around it.
+// on it meanwhile and reads it before and after. A literal, so that the
+// command lines and messages can be spelled out around it.
 #define ART_MTD_DEVICE "/dev/mtd4"
 
 // The Art file to flash; filled by parse_options, read by flash_art.
@@ -29,7 +29,8 @@ int parse_options(int argc, char **argv);
 // Check and read the Art file, have mtd_debug erase and write it, and
 // read the partition back. Returns 0 when the partition holds the image
 // (or, with no device node to read, when both commands succeeded), else
-// -1 (after saying why).
+// -1 (after saying why, and once the erase has begun, what the partition
+// holds).
 int flash_art(void);
 
 #endif

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Check and read the Art file, erase and write it with mtd_debug, and read
-// the partition back.
+// Check and read the Art file and the partition, erase and write it with
+// mtd_debug, and read the partition back.
 #include "artflash.h"
 #include "command.h"
 #include "guard.h"
@@ -17,9 +17,15 @@
 // an image tells a file that grew since it was checked.
 static unsigned char art_image[ART_IMAGE_SIZE + 1];
 
-// The read-back goes a piece at a time, so that one image buffer will do.
-constexpr size_t VERIFY_CHUNK_SIZE = 4096;
-static_assert(ART_IMAGE_SIZE % VERIFY_CHUNK_SIZE == 0, "whole chunks");
+// What the range held before the erase, so that a failure can say whether
+// it is still there.
+static unsigned char old_art_data[ART_IMAGE_SIZE];
+
+// The range is read back a piece at a time, so that two 64 KiB buffers do.
+constexpr size_t READ_BACK_CHUNK_SIZE = 4096;
+static_assert(ART_IMAGE_SIZE % READ_BACK_CHUNK_SIZE == 0, "whole chunks");
+
+constexpr unsigned char ERASED_BYTE = 0xFF;
 
 static int check_art_stat(const struct stat *st)
 {
@@ -95,44 +101,95 @@ out:
 	return result;
 }
 
-// What mtd_debug reported as written must be there: a write-protected
-// chip, or a driver that drops or garbles data, can still exit 0.
-static int verify_flash(int device)
+// A node that is there but cannot be read now could not be read after the
+// write either, and a flash that cannot be checked is refused while
+// nothing is lost. Only a machine with no node at all (a development one)
+// has nothing to read.
+static int read_old_data(int device)
 {
-	unsigned char chunk[VERIFY_CHUNK_SIZE];
+	if (device == FLASH_DEVICE_MISSING ||
+	    (device >= 0 && read_at(device, old_art_data, sizeof(old_art_data), 0) == ART_IMAGE_SIZE))
+		return 0;
+	puts("Art partition " ART_MTD_DEVICE " is not readable");
+	return -1;
+}
 
-	for (off_t at = 0; at < ART_IMAGE_SIZE; at += sizeof(chunk))
-		if (read_at(device, chunk, sizeof(chunk), at) != (ssize_t)sizeof(chunk) ||
-		    memcmp(chunk, art_image + at, sizeof(chunk)) != 0)
-			return -1;
-	return 0;
+// What the range reads as, as bits; HOLDS_UNKNOWN alone when it cannot be
+// read whole.
+enum { HOLDS_IMAGE = 1, HOLDS_OLD_DATA = 2, HOLDS_ERASED = 4, HOLDS_UNKNOWN = 8 };
+
+static int is_erased(const unsigned char *bytes, size_t len)
+{
+	return bytes[0] == ERASED_BYTE && memcmp(bytes, bytes + 1, len - 1) == 0;
+}
+
+// One pass over the whole range, for the verify and for the note alike: a
+// write-protected chip, or a driver that drops or garbles data, can still
+// let mtd_debug exit 0.
+static int read_back(int device)
+{
+	unsigned char chunk[READ_BACK_CHUNK_SIZE];
+	int holds = HOLDS_IMAGE | HOLDS_OLD_DATA | HOLDS_ERASED;
+
+	for (off_t at = 0; at < ART_IMAGE_SIZE; at += sizeof(chunk)) {
+		if (read_at(device, chunk, sizeof(chunk), at) != (ssize_t)sizeof(chunk))
+			return HOLDS_UNKNOWN;
+		if (memcmp(chunk, art_image + at, sizeof(chunk)) != 0)
+			holds &= ~HOLDS_IMAGE;
+		if (memcmp(chunk, old_art_data + at, sizeof(chunk)) != 0)
+			holds &= ~HOLDS_OLD_DATA;
+		if (!is_erased(chunk, sizeof(chunk)))
+			holds &= ~HOLDS_ERASED;
+	}
+	return holds;
+}
+
+// After a failure the one question is whether the board may be powered
+// off; when more than one answer is true, the first below is given.
+static const char *holds_note(int holds)
+{
+	if (holds & HOLDS_OLD_DATA)
+		return "Art partition still holds its old data\n";
+	if (holds & HOLDS_IMAGE)
+		return "Art partition holds the new image\n";
+	if (holds & HOLDS_ERASED)
+		return "Art partition is erased: flash it again before powering off\n";
+	if (holds & HOLDS_UNKNOWN)
+		return "Art partition cannot be read back: flash it again before powering off\n";
+	return "Art partition holds neither its old data nor the image: flash it again before powering off\n";
+}
+
+// Once the erase has begun, a failure also says what the range holds, on
+// standard error, after the message: standard output keeps the fixed
+// messages alone.
+static int flash_failed(const char *message, int device)
+{
+	puts(message);
+	fflush(stdout);
+	if (device >= 0)
+		fputs(holds_note(read_back(device)), stderr);
+	return -1;
 }
 
 static int check_and_flash(int device)
 {
 	char write_command[WRITE_COMMAND_SIZE];
 
-	if (check_art_file() != 0 || read_art_file() != 0)
+	if (check_art_file() != 0 || read_art_file() != 0 || read_old_data(device) != 0)
 		return -1;
 	if (compose_write_command(write_command, sizeof(write_command), art_path) != 0) {
 		puts("Art file path is too long");
 		return -1;
 	}
 	shield_flash_step();
-	if (run_command(ERASE_COMMAND) != 0) {
-		puts("Art erase failed");
-		return -1;
-	}
-	if (run_write_command(write_command) != 0) {
-		puts("Art write failed");
-		return -1;
-	}
+	if (run_command(ERASE_COMMAND) != 0)
+		return flash_failed("Art erase failed", device);
+	if (run_write_command(write_command) != 0)
+		return flash_failed("Art write failed", device);
 	// Without the node there is nothing to read back, as there is no lock;
 	// mtd_debug cannot have written a device without one.
-	if (device >= 0 && verify_flash(device) != 0) {
-		puts("Art verify failed");
-		return -1;
-	}
+	if (device >= 0 && !(read_back(device) & HOLDS_IMAGE))
+		return flash_failed("Art verify failed", device);
 	return 0;
 }
 

@@ -36,28 +36,26 @@ int open_standard_streams(void)
 }
 
 // Two runs at once would interleave their erases and writes and leave
-// neither image. The device node itself is the lock: there is no lock file
-// to create on a read-only root, and every run on the device shares it.
-// It is opened read-only, and read only to check the flash afterwards;
-// without waiting, in case something that is no device (a FIFO) has taken
-// its name, and never as a controlling terminal. The descriptor is not
-// closed on exec: the shell and mtd_debug hold it too, so a run killed
-// outright keeps the partition locked until its orphaned command has
-// ended. A run that has to wait says so, on standard error, which keeps
-// standard output for the fixed messages; it keeps its inherited
-// dispositions meanwhile, so Ctrl-C ends a waiting run, flash untouched.
+// neither image. The node itself is the lock: a read-only root has no room
+// for a lock file, and every run on the device shares the node. Opened
+// without waiting, in case a FIFO has taken its name, and never as a
+// controlling terminal. The commands inherit the descriptor, so a run
+// killed outright keeps the partition locked until its orphaned command
+// has ended. A waiting run keeps its inherited dispositions, so Ctrl-C
+// ends it with the flash untouched; it says why it waits on standard
+// error, which leaves standard output to the fixed messages.
 int lock_flash_device(void)
 {
 	int fd = open(ART_MTD_DEVICE, O_RDONLY | O_NONBLOCK | O_NOCTTY);
 
 	if (fd < 0)
-		return -1;
+		return errno == ENOENT ? FLASH_DEVICE_MISSING : FLASH_DEVICE_UNOPENABLE;
 	if (flock(fd, LOCK_EX | LOCK_NB) == 0)
 		return fd;
 	if (errno == EWOULDBLOCK)
 		fputs(FLASH_BUSY_MESSAGE, stderr);
-	// Any other failure (no lock records left) leaves the run as one with
-	// no device node to lock: it goes on.
+	// Any other failure (no lock records left) leaves the run unlocked,
+	// but it still reads the partition before and after.
 	while (flock(fd, LOCK_EX) != 0 && errno == EINTR)
 		;
 	return fd;

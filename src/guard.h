@@ -10,11 +10,14 @@ int open_standard_streams(void);
 
 constexpr char FLASH_BUSY_MESSAGE[] = "Art flash is busy: waiting for the other run to finish\n";
 
+// What lock_flash_device returns when it holds no descriptor: there is no
+// node (a development machine), or there is one that cannot be opened.
+constexpr int FLASH_DEVICE_MISSING = -1;
+constexpr int FLASH_DEVICE_UNOPENABLE = -2;
+
 // Wait for an exclusive lock on the Art partition's device node, so that
-// no other run erases or writes it meanwhile. Returns the descriptor that
-// holds the lock, or -1 when the node cannot be opened: there is nothing
-// to share then, nor to read back, and the erase will say what is wrong
-// with it.
+// no other run erases or writes it meanwhile. Returns the descriptor, which
+// the run also reads the partition through, or one of the two above.
 int lock_flash_device(void);
 
 // Make the erase and the write one step that no stop but SIGKILL and

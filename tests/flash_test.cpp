@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // artflash run as a process against the flash simulator: what it prints,
 // its exit status, the commands it ran and what the partition holds after.
+#include "artflash.h"
 #include "case_name.h"
 #include "guard.h"
 #include "sandbox.h"
@@ -22,7 +23,7 @@ namespace {
 
 using Calls = std::vector<std::vector<std::string>>;
 
-enum class Flash { Untouched, Erased, Image, OtherImage, FirstByteWrong };
+enum class Flash { Untouched, Erased, Image, OtherImage, FirstByteWrong, LastByteWrong, HalfErased };
 
 const std::vector<std::string> ERASE = {"erase", "/dev/mtd4", "0x0", "0x10000"};
 
@@ -78,6 +79,7 @@ void make_files(const Sandbox &box)
 {
 	std::string image = Sandbox::image();
 	box.write_file("other.bin", other_image());
+	box.write_file("old.bin", Sandbox::old_flash().substr(0, ART_IMAGE_SIZE));
 	box.write_file("short.bin", image.substr(1));
 	box.write_file("long.bin", image + "x");
 	box.write_file("empty.bin", "");
@@ -271,6 +273,15 @@ FlashCase unverified(const char *name, const std::string &fail, Flash flash,
 	        {ERASE, write_call("{dir}/art.bin")}, flash};
 }
 
+// The private /dev/mtd4 made into something else before artflash starts,
+// on a chip that ignores erase and write: only a refusal fails the run.
+FlashCase unreadable_node(const char *name, const std::string &make)
+{
+	return {name, {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=erase:lost,write:lost"}, 255,
+	        "Art partition /dev/mtd4 is not readable\n", {}, Flash::Untouched,
+	        wrapped({"sh", "-c", "umount /dev/mtd4 && rm /dev/mtd4 && " + make + " && exec \"$@\"", "sh"})};
+}
+
 FlashCase refused(const char *name, std::vector<std::string> args, const std::string &out)
 {
 	return {name, args, {}, 255, out, {}, Flash::Untouched};
@@ -314,6 +325,10 @@ const FlashCase FLASH_CASES[] = {
 	{"erase fails", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=erase"}, 255,
 	 "Art erase failed\n", {ERASE}, Flash::Untouched},
 	{"erase killed", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=erase:kill"}, 255,
+	 "Art erase failed\n", {ERASE}, Flash::Untouched},
+	{"erase stops half way", {"-f", "{dir}/art.bin"}, {"MTDSIM_FAIL=erase:half"}, 255,
+	 "Art erase failed\n", {ERASE}, Flash::HalfErased},
+	{"erase fails, image already there", {"-f", "{dir}/old.bin"}, {"MTDSIM_FAIL=erase"}, 255,
 	 "Art erase failed\n", {ERASE}, Flash::Untouched},
 	{"no mtd_debug", {"-f", "{dir}/art.bin"}, {"PATH=/usr/bin:/bin"}, 255,
 	 "Art erase failed\n", {}, Flash::Untouched},
@@ -363,23 +378,41 @@ const FlashCase FLASH_CASES[] = {
 	unverified("write lost", "write:lost", Flash::Erased),
 	unverified("write one byte wrong", "write:flip", Flash::FirstByteWrong,
 	           copied_line("{dir}/art.bin")),
+	unverified("write last byte wrong", "write:flip-last", Flash::LastByteWrong,
+	           copied_line("{dir}/art.bin")),
 	unverified("chip ignores erase and write", "erase:lost,write:lost", Flash::Untouched),
+	unreadable_node("partition node a symlink loop", "ln -s mtd4 /dev/mtd4"),
+	unreadable_node("partition node a FIFO", "mkfifo /dev/mtd4"),
+	unreadable_node("partition node under 64 KiB", "head -c 65535 /dev/zero >/dev/mtd4"),
 };
 
 std::string expected_flash(Flash flash)
 {
 	std::string bytes = Sandbox::old_flash();
-	if (flash == Flash::Erased)
-		bytes.replace(0, IMAGE_SIZE, IMAGE_SIZE, '\xff');
-	if (flash == Flash::Image)
-		bytes.replace(0, IMAGE_SIZE, Sandbox::image());
+	const size_t erased = flash == Flash::Erased ? ART_IMAGE_SIZE : ART_IMAGE_SIZE / 2;
+	if (flash == Flash::Erased || flash == Flash::HalfErased)
+		bytes.replace(0, erased, erased, '\xff');
+	if (flash == Flash::Image || flash == Flash::FirstByteWrong || flash == Flash::LastByteWrong)
+		bytes.replace(0, ART_IMAGE_SIZE, Sandbox::image());
 	if (flash == Flash::OtherImage)
-		bytes.replace(0, IMAGE_SIZE, other_image());
-	if (flash == Flash::FirstByteWrong) {
-		bytes.replace(0, IMAGE_SIZE, Sandbox::image());
-		bytes[0] = char(~bytes[0]);
-	}
+		bytes.replace(0, ART_IMAGE_SIZE, other_image());
+	if (flash == Flash::FirstByteWrong || flash == Flash::LastByteWrong)
+		bytes[flash == Flash::FirstByteWrong ? 0 : ART_IMAGE_SIZE - 1] ^= 0xFF;
 	return bytes;
+}
+
+// What a run must say the range holds, on standard error, after a failure
+// once the erase has begun (whose message ends in "failed").
+std::string note_for(const FlashCase &c)
+{
+	const std::string failed = "failed\n";
+	if (c.out.size() < failed.size() || c.out.compare(c.out.size() - failed.size(), failed.size(), failed))
+		return "";
+	if (c.flash == Flash::Untouched)
+		return "Art partition still holds its old data\n";
+	if (c.flash == Flash::Erased)
+		return "Art partition is erased: flash it again before powering off\n";
+	return "Art partition holds neither its old data nor the image: flash it again before powering off\n";
 }
 
 void expect_run(const Sandbox &box, const Run &run, int status, const std::string &out,
@@ -426,7 +459,9 @@ std::string missing_for(const FlashCase &c)
 {
 	if (c.binary.empty())
 		return "this build has no busybox for a classic system()";
-	if (!c.launch.overlap.empty() && !Sandbox::private_dev())
+	const bool reads_node = !c.launch.overlap.empty() || !note_for(c).empty() ||
+	                        c.out.find("Art partition") != std::string::npos;
+	if (reads_node && !Sandbox::private_dev())
 		return "needs root and a mount namespace for a /dev/mtd4 of its own";
 	return "";
 }
@@ -454,6 +489,8 @@ TEST_P(FlashRun, PrintsExitsAndFlashes)
 	const ::Run run = box.artflash(c.args, c.env, c.launch, c.binary);
 	expect_run(box, run, c.status, c.out, c.calls, c.flash);
 	EXPECT_EQ(run.err.substr(0, c.err.size()), c.err);
+	const size_t note = run.err.find("Art partition");
+	EXPECT_EQ(note == std::string::npos ? "" : run.err.substr(note), note_for(c));
 	if (!c.launch.overlap.empty()) {
 		EXPECT_EQ(run.overlap_status, c.overlap_status) << "the second run";
 		EXPECT_EQ(run.overlap_err.substr(0, c.overlap_err.size()), c.overlap_err);
