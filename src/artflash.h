@@ -6,8 +6,10 @@
 #include <stddef.h>
 
 // The image must be exactly this long; the command lines erase and write
-// the same length at offset 0.
-constexpr long ART_IMAGE_SIZE = 0x10000;
+// the same length at offset 0, and the size message names it, all spelled
+// from this one literal.
+#define ART_IMAGE_SIZE_LITERAL 0x10000
+constexpr long ART_IMAGE_SIZE = ART_IMAGE_SIZE_LITERAL;
 
 // Room for a path of at most 255 characters and its NUL.
 constexpr size_t ART_PATH_SIZE = 256;

@@ -10,6 +10,10 @@
 // Characters the shell passes on as they are, wherever they stand.
 #define SHELL_PLAIN "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_@%+=:,./-"
 
+// The longest path, quoted, fits: the line is never cut short.
+static_assert(sizeof(WRITE_COMMAND_PREFIX) - 1 + QUOTED_PATH_SIZE <= WRITE_COMMAND_SIZE,
+              "write line holds the worst case");
+
 static int needs_quotes(const char *path)
 {
 	return path[strspn(path, SHELL_PLAIN)] != '\0';
@@ -17,10 +21,13 @@ static int needs_quotes(const char *path)
 
 // Inside single quotes the shell takes every byte literally except the
 // closing quote, so an embedded quote closes, escapes and reopens: '\''.
+// No further than a path buffer holds, so that quoted cannot overflow.
 static void quote_path(char *out, const char *path)
 {
+	const char *end = path + strnlen(path, ART_PATH_SIZE - 1);
+
 	*out++ = '\'';
-	for (; *path; path++) {
+	for (; path < end; path++) {
 		if (*path == '\'') {
 			memcpy(out, "'\\''", 4);
 			out += 4;
@@ -32,26 +39,22 @@ static void quote_path(char *out, const char *path)
 	*out = '\0';
 }
 
-int compose_write_command(char *line, size_t size, const char *path)
+void compose_write_command(char line[WRITE_COMMAND_SIZE], const char path[ART_PATH_SIZE])
 {
 	char quoted[QUOTED_PATH_SIZE];
-	int len;
 
-	if (strlen(path) >= ART_PATH_SIZE)
-		return -1;
 	if (needs_quotes(path)) {
 		quote_path(quoted, path);
 		path = quoted;
 	}
-	len = snprintf(line, size, "%s%s", WRITE_COMMAND_PREFIX, path);
-	return (len < 0 || (size_t)len >= size) ? -1 : 0;
+	snprintf(line, WRITE_COMMAND_SIZE, "%s%s", WRITE_COMMAND_PREFIX, path);
 }
 
 // -1: no shell; 127: the shell found no command; a signal or any other
 // non-zero exit: the command did not finish its job. Nothing but 0 will
 // do: MIPS numbers signals up to 128, and a death by signal 128 gives
 // 0x80, which WIFEXITED and WEXITSTATUS would read as "exited 0".
-int command_succeeded(int status)
+static int command_succeeded(int status)
 {
 	return status == 0;
 }
@@ -64,7 +67,7 @@ int run_command(const char *line)
 // Whether a result of system() says the shell was started at all.
 static int command_started(int status)
 {
-	return status != -1 && status != SHELL_NOT_STARTED;
+	return status != -1 && status != EXITED_127;
 }
 
 // Short of memory or processes, fork fails; a second later it may not.

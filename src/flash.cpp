@@ -27,10 +27,12 @@ static_assert(ART_IMAGE_SIZE % READ_BACK_CHUNK_SIZE == 0, "whole chunks");
 
 constexpr unsigned char ERASED_BYTE = 0xFF;
 
+#define SIZE_MESSAGE "Art filesize is not " ART_SPELLED(ART_IMAGE_SIZE_LITERAL)
+
 static int check_art_stat(const struct stat *st)
 {
 	if (st->st_size != ART_IMAGE_SIZE) {
-		puts("Art filesize is not 0x10000");
+		puts(SIZE_MESSAGE);
 		return -1;
 	}
 	if (!S_ISREG(st->st_mode)) {
@@ -89,7 +91,7 @@ static int read_art_file(void)
 	if (got < 0)
 		goto unreadable;
 	if (got != ART_IMAGE_SIZE)
-		puts("Art filesize is not 0x10000");
+		puts(SIZE_MESSAGE);
 	else
 		result = 0;
 	goto out;
@@ -177,10 +179,7 @@ static int check_and_flash(int device)
 
 	if (check_art_file() != 0 || read_art_file() != 0 || read_old_data(device) != 0)
 		return -1;
-	if (compose_write_command(write_command, sizeof(write_command), art_path) != 0) {
-		puts("Art file path is too long");
-		return -1;
-	}
+	compose_write_command(write_command, art_path);
 	shield_flash_step();
 	if (run_command(ERASE_COMMAND) != 0)
 		return flash_failed("Art erase failed", device);

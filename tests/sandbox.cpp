@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Scratch folders with a simulated flash, and artflash run as a process.
 #include "sandbox.h"
+#include "artflash.h"
 
 #include <gtest/gtest.h>
 
@@ -167,7 +168,7 @@ std::string Sandbox::read_file(const std::string &name) const
 
 const std::string &Sandbox::image()
 {
-	static const std::string bytes = pattern(IMAGE_SIZE, 1);
+	static const std::string bytes = pattern(ART_IMAGE_SIZE, 1);
 	return bytes;
 }
 
@@ -291,11 +292,9 @@ pid_t Sandbox::spawn(std::vector<std::string> command, std::vector<std::string> 
 	if (private_dev())
 		words.insert(words.begin(), {SIM_DEV, path("flash/mtd4")});
 	words.insert(words.end(), command.begin(), command.end());
-	for (std::string &word : words)
-		word = expand(word);
 	std::vector<char *> args;
 	for (std::string &word : words)
-		args.push_back(word.data());
+		args.push_back((word = expand(word)).data());
 	args.push_back(nullptr);
 
 	pid_t pid;

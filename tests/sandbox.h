@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-constexpr size_t IMAGE_SIZE = 0x10000;
 constexpr size_t PARTITION_SIZE = 0x40000;
 
 // How a run is started, and what happens to it on the way. Each run has a

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The flash simulator: the process tests trust it to act like NOR flash and
 // to refuse what the real tool and chip refuse.
+#include "artflash.h"
 #include "case_name.h"
 #include "sandbox.h"
 
@@ -67,9 +68,9 @@ INSTANTIATE_TEST_SUITE_P(Commands, Simulator, testing::ValuesIn(SIM_CASES), Case
 TEST(SimulatorNor, WriteWithoutEraseOnlyClearsBits)
 {
 	Sandbox box;
-	box.write_file("ones.bin", std::string(IMAGE_SIZE, '\xff'));
+	box.write_file("ones.bin", std::string(ART_IMAGE_SIZE, '\xff'));
 	std::string expected = Sandbox::old_flash();
-	for (size_t i = 0; i < IMAGE_SIZE; i++)
+	for (long i = 0; i < ART_IMAGE_SIZE; i++)
 		expected[i] = char(expected[i] & Sandbox::image()[i]);
 
 	// Writing all ones changes nothing; writing the image ANDs it in.
@@ -83,7 +84,7 @@ TEST(SimulatorNor, NewPartitionIsErasedAndReadsBack)
 {
 	Sandbox box;
 	EXPECT_EQ(box.run({SIM, "read", "/dev/mtd7", "0x30000", "0x10000", box.path("back.bin")}).status, 0);
-	EXPECT_TRUE(box.read_file("back.bin") == std::string(IMAGE_SIZE, '\xff'));
+	EXPECT_TRUE(box.read_file("back.bin") == std::string(ART_IMAGE_SIZE, '\xff'));
 	EXPECT_EQ(box.read_file("flash/mtd7").size(), PARTITION_SIZE);
 }
 

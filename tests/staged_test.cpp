@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Failures that no process run can stage every time, staged by wrapping
-// calls at link time: stat reporting otherwise than access saw, the image
-// failing to read or reading to another length, a shell that cannot be
-// started for the write. The device node is the sandbox's partition, as in
-// a run's private /dev.
+// Failures no process run can stage every time, staged by wrapping calls at
+// link time: stat after access, an image that fails to read or changes
+// length, a write whose shell cannot start; /dev/mtd4 is the partition file.
 #include "artflash.h"
 #include "case_name.h"
 #include "command.h"
@@ -14,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -35,10 +34,63 @@ const StagedCase *staged;
 std::string partition;
 unsigned write_tries, slept;
 
-const char *device(const char *path)
+const std::string NOT_REGULAR = "Art file {dir}/art.bin is not a regular file\n";
+const std::string WRONG_SIZE = "Art filesize is not 0x10000\n";
+
+const StagedCase STAGED_CASES[] = {
+	{"vanished before stat", -1, 0, 0, {}, "Art file {dir}/art.bin is not exist\n", 0, 0},
+	{"directory of 64 KiB", 0, S_IFDIR, 0, {}, NOT_REGULAR, 0, 0},
+	{"device of 64 KiB", 0, S_IFCHR, 0, {}, NOT_REGULAR, 0, 0},
+	{"fifo of 64 KiB", 0, S_IFIFO, 0, {}, NOT_REGULAR, 0, 0},
+	{"image cannot be read", 1, 0, -1, {}, "Art file {dir}/art.bin is not readable\n", 0, 0},
+	{"image shrank", 1, 0, ART_IMAGE_SIZE / 2, {}, WRONG_SIZE, 0, 0},
+	{"image grew", 1, 0, ART_IMAGE_SIZE * 2, {}, WRONG_SIZE, 0, 0},
+	{"write starts the third time", 1, 0, 0, {-1, EXITED_127},
+	 "Copied 65536 bytes from {dir}/art.bin to address 0x00000000 in flash\n", 2, 3},
+	{"write never starts", 1, 0, 0, std::vector<int>(10, -1), "Art write failed\n", 1, WRITE_START_SECONDS + 1},
+};
+
+void PrintTo(const StagedCase &c, std::ostream *os) { *os << c.name; }
+
+class Staged : public testing::TestWithParam<StagedCase> {};
+
+TEST_P(Staged, NothingIsLost)
 {
-	return strcmp(path, ART_MTD_DEVICE) == 0 ? partition.c_str() : path;
+	const StagedCase &c = GetParam();
+	Sandbox box;
+	box.use_here();
+	strcpy(art_path, box.path("art.bin").c_str());
+	partition = box.path("flash/mtd4");
+	// The flash step leaves signals ignored and blocked: put back after.
+	sigset_t mask;
+	struct sigaction actions[NSIG];
+	sigprocmask(SIG_SETMASK, nullptr, &mask);
+	for (int sig = 1; sig < NSIG; sig++)
+		sigaction(sig, nullptr, &actions[sig]);
+	write_tries = slept = 0;
+	staged = &c;
+
+	testing::internal::CaptureStdout();
+	int result = flash_art();
+	fflush(stdout);
+	std::string out = testing::internal::GetCapturedStdout();
+	staged = nullptr;
+	for (int sig = 1; sig < NSIG; sig++)
+		sigaction(sig, &actions[sig], nullptr);
+	sigprocmask(SIG_SETMASK, &mask, nullptr);
+
+	EXPECT_EQ(result, c.calls == 2 ? 0 : -1);
+	EXPECT_EQ(out, box.expand(c.out));
+	EXPECT_EQ(box.log().size(), c.calls);
+	EXPECT_EQ(write_tries, c.tries);
+	EXPECT_EQ(slept, c.tries ? c.tries - 1 : 0) << "seconds between the tries";
+	std::string flash = Sandbox::old_flash();
+	if (c.calls > 0)
+		flash.replace(0, ART_IMAGE_SIZE, c.calls == 1 ? std::string(ART_IMAGE_SIZE, '\xff') : Sandbox::image());
+	EXPECT_TRUE(box.flash() == flash) << "partition content differs";
 }
+
+INSTANTIATE_TEST_SUITE_P(Staged, Staged, testing::ValuesIn(STAGED_CASES), CaseName());
 
 } // namespace
 
@@ -71,12 +123,12 @@ int __wrap_stat64(const char *path, struct stat *st)
 
 int __wrap_open(const char *path, int flags, ...)
 {
-	return __real_open(device(path), flags);
+	return __real_open(strcmp(path, ART_MTD_DEVICE) ? path : partition.c_str(), flags);
 }
 
 int __wrap_open64(const char *path, int flags, ...)
 {
-	return __real_open64(device(path), flags);
+	return __real_open64(strcmp(path, ART_MTD_DEVICE) ? path : partition.c_str(), flags);
 }
 
 ssize_t __wrap_pread(int fd, void *buf, size_t count, off_t offset)
@@ -107,56 +159,3 @@ unsigned __wrap_sleep(unsigned seconds)
 	return 0;
 }
 }
-
-namespace {
-
-const std::string NOT_REGULAR = "Art file {dir}/art.bin is not a regular file\n";
-const std::string WRONG_SIZE = "Art filesize is not 0x10000\n";
-
-const StagedCase STAGED_CASES[] = {
-	{"vanished before stat", -1, 0, 0, {}, "Art file {dir}/art.bin is not exist\n", 0, 0},
-	{"directory of 64 KiB", 0, S_IFDIR, 0, {}, NOT_REGULAR, 0, 0},
-	{"device of 64 KiB", 0, S_IFCHR, 0, {}, NOT_REGULAR, 0, 0},
-	{"fifo of 64 KiB", 0, S_IFIFO, 0, {}, NOT_REGULAR, 0, 0},
-	{"image cannot be read", 1, 0, -1, {}, "Art file {dir}/art.bin is not readable\n", 0, 0},
-	{"image shrank", 1, 0, ART_IMAGE_SIZE / 2, {}, WRONG_SIZE, 0, 0},
-	{"image grew", 1, 0, ART_IMAGE_SIZE * 2, {}, WRONG_SIZE, 0, 0},
-	{"write starts the third time", 1, 0, 0, {-1, SHELL_NOT_STARTED},
-	 "Copied 65536 bytes from {dir}/art.bin to address 0x00000000 in flash\n", 2, 3},
-	{"write never starts", 1, 0, 0, std::vector<int>(10, -1), "Art write failed\n", 1,
-	 WRITE_START_SECONDS + 1},
-};
-
-void PrintTo(const StagedCase &c, std::ostream *os) { *os << c.name; }
-
-class Staged : public testing::TestWithParam<StagedCase> {};
-
-TEST_P(Staged, NothingIsLost)
-{
-	const StagedCase &c = GetParam();
-	Sandbox box;
-	box.use_here();
-	strcpy(art_path, box.path("art.bin").c_str());
-	partition = box.path("flash/mtd4");
-	staged = &c;
-
-	testing::internal::CaptureStdout();
-	int result = flash_art();
-	fflush(stdout);
-	std::string out = testing::internal::GetCapturedStdout();
-	staged = nullptr;
-
-	EXPECT_EQ(result, c.calls == 2 ? 0 : -1);
-	EXPECT_EQ(out, box.expand(c.out));
-	EXPECT_EQ(box.log().size(), c.calls);
-	EXPECT_EQ(write_tries, c.tries);
-	EXPECT_EQ(slept, c.tries ? c.tries - 1 : 0) << "seconds between the tries";
-	std::string flash = Sandbox::old_flash();
-	if (c.calls > 0)
-		flash.replace(0, ART_IMAGE_SIZE, c.calls == 1 ? std::string(ART_IMAGE_SIZE, '\xff') : Sandbox::image());
-	EXPECT_TRUE(box.flash() == flash) << "partition content differs";
-}
-
-INSTANTIATE_TEST_SUITE_P(Staged, Staged, testing::ValuesIn(STAGED_CASES), CaseName());
-
-} // namespace
