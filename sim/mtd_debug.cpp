@@ -231,7 +231,8 @@ void inject_failure(const char *command)
 	if (how == "lost")
 		exit(0);
 	fault = how;
-	if (how == "flip" || how == "flip-last" || how == "half")
+	if ((strcmp(command, "write") == 0 && (how == "flip" || how == "flip-last")) ||
+	    (strcmp(command, "erase") == 0 && how == "half"))
 		return;
 	fail(std::string(command) + ": injected failure");
 	exit(1);

@@ -408,10 +408,19 @@ std::string note_for(const FlashCase &c)
 	const std::string failed = "failed\n";
 	if (c.out.size() < failed.size() || c.out.compare(c.out.size() - failed.size(), failed.size(), failed))
 		return "";
-	if (c.flash == Flash::Untouched)
+	switch (c.flash) {
+	case Flash::Untouched:
 		return "Art partition still holds its old data\n";
-	if (c.flash == Flash::Erased)
+	case Flash::Image:
+		return "Art partition holds the new image\n";
+	case Flash::Erased:
 		return "Art partition is erased: flash it again before powering off\n";
+	case Flash::OtherImage:
+	case Flash::FirstByteWrong:
+	case Flash::LastByteWrong:
+	case Flash::HalfErased:
+		break;
+	}
 	return "Art partition holds neither its old data nor the image: flash it again before powering off\n";
 }
 
