@@ -22,7 +22,9 @@
 //                     "write:flip-last", that write the first or the last
 //                     byte inverted; "erase:half", that erases the first
 //                     half of the range and then fails, as a kernel that
-//                     stops at a protected block
+//                     stops at a protected block; "erase:stuck-last", that
+//                     exits 0 with the last byte of the range as it was,
+//                     as bits that would not erase
 //   MTDSIM_DELAY      comma separated "<subcommand>:<milliseconds>": how
 //                     long that subcommand pauses where a chip is busy:
 //                     an erase once the range is erased, a write halfway
@@ -232,7 +234,7 @@ void inject_failure(const char *command)
 		exit(0);
 	fault = how;
 	if ((strcmp(command, "write") == 0 && (how == "flip" || how == "flip-last")) ||
-	    (strcmp(command, "erase") == 0 && how == "half"))
+	    (strcmp(command, "erase") == 0 && (how == "half" || how == "stuck-last")))
 		return;
 	fail(std::string(command) + ": injected failure");
 	exit(1);
@@ -380,10 +382,13 @@ int do_erase(char **args)
 		return 1;
 	if (offset % part.erasesize != 0 || length % part.erasesize != 0)
 		return fail(std::string(args[0]) + ": range is not aligned to the erase block");
+	unsigned long blanked = length;
 	if (fault == "half")
-		length /= 2;
-	std::vector<unsigned char> blank(length, ERASED_BYTE);
-	if (!locked_io(part.fd, blank.data(), length, offset, true))
+		blanked = length / 2;
+	if (fault == "stuck-last" && length > 0)
+		blanked = length - 1;
+	std::vector<unsigned char> blank(blanked, ERASED_BYTE);
+	if (!locked_io(part.fd, blank.data(), blanked, offset, true))
 		return fail_errno(args[0]);
 	take_time();
 	if (fault == "half")
