@@ -32,7 +32,7 @@ int main(int argc, char **argv)
 	const char *word = path, *p, *failure = NULL;
 	struct stat st;
 	sigset_t keys;
-	int opt, lock, fd, status, holds, unopenable, too_long = 0;
+	int opt, lock, fd, status, holds, want, unopenable, too_long = 0;
 	ssize_t n, got;
 
 	while ((opt = open("/dev/null", O_RDWR)) >= 0 && opt <= 2)
@@ -120,23 +120,24 @@ int main(int argc, char **argv)
 	for (opt = SIGRTMIN; opt <= SIGRTMAX; opt++)
 		signal(opt, SIG_IGN);
 	signal(SIGCHLD, SIG_DFL);
-	if (system("mtd_debug erase /dev/mtd4 0x0 0x10000") != 0) {
-		failure = "Art erase failed";
-	} else {
-		status = system(line);
-		for (opt = 0; (status == -1 || status == 127 << 8) && opt < 5; opt++) {
-			if (opt == 0)
-				fputs("Art write could not be started: trying again\n", stderr);
-			sleep(1);
-			status = system(line);
-		}
-		if (status != 0)
-			failure = "Art write failed";
-	}
-	/* one pass over the range, for the verify and again for the note:
+	/* one pass over the range after the erase (it must read erased), after
+	 * the write (the image), and again for the note after a failure:
 	 * 1 the image, 2 the old data, 4 erased, 8 unreadable */
-	for (;;) {
-		holds = lock >= 0 ? 7 : 1;
+	for (want = 4;; want = 1) {
+		if (!failure && want == 4 && system("mtd_debug erase /dev/mtd4 0x0 0x10000") != 0)
+			failure = "Art erase failed";
+		if (!failure && want == 1) {
+			status = system(line);
+			for (opt = 0; (status == -1 || status == 127 << 8) && opt < 5; opt++) {
+				if (opt == 0)
+					fputs("Art write could not be started: trying again\n", stderr);
+				sleep(1);
+				status = system(line);
+			}
+			if (status != 0)
+				failure = "Art write failed";
+		}
+		holds = lock >= 0 ? 7 : want;
 		for (got = 0; lock >= 0 && got < 0x10000; got += n) {
 			if ((n = pread(lock, chunk, sizeof(chunk), got)) != (ssize_t)sizeof(chunk)) {
 				holds = 8;
@@ -151,19 +152,20 @@ int main(int argc, char **argv)
 		}
 		if (failure)
 			break;
-		if (holds & 1) {
+		if (!(holds & want))
+			failure = want == 4 ? "Art erase failed" : "Art verify failed";
+		else if (want == 1) {
 			if (lock >= 0)
 				close(lock);
 			return 0;
 		}
-		failure = "Art verify failed";
 	}
 	puts(failure);
 	fflush(stdout);
 	if (lock >= 0)
-		fputs(holds & 2 ? "Art partition still holds its old data\n"
-		      : holds & 1 ? "Art partition holds the new image\n"
+		fputs(holds & 1 ? "Art partition holds the new image\n"
 		      : holds & 4 ? "Art partition is erased: flash it again before powering off\n"
+		      : holds & 2 ? "Art partition still holds its old data\n"
 		      : holds & 8 ? "Art partition cannot be read back: flash it again before powering off\n"
 		      : "Art partition holds neither its old data nor the image: flash it again before powering off\n",
 		      stderr);

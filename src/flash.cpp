@@ -147,15 +147,17 @@ static int read_back(int device)
 }
 
 // After a failure the one question is whether the board may be powered
-// off; when more than one answer is true, the first below is given.
+// off; when more than one answer is true, the first below is given. The
+// image is what was wanted, whatever else it matches; and a blank board's
+// old data is erased too, which leaves the board with no Art data.
 static const char *holds_note(int holds)
 {
-	if (holds & HOLDS_OLD_DATA)
-		return "Art partition still holds its old data\n";
 	if (holds & HOLDS_IMAGE)
 		return "Art partition holds the new image\n";
 	if (holds & HOLDS_ERASED)
 		return "Art partition is erased: flash it again before powering off\n";
+	if (holds & HOLDS_OLD_DATA)
+		return "Art partition still holds its old data\n";
 	if (holds & HOLDS_UNKNOWN)
 		return "Art partition cannot be read back: flash it again before powering off\n";
 	return "Art partition holds neither its old data nor the image: flash it again before powering off\n";
@@ -173,6 +175,18 @@ static int flash_failed(const char *message, int device)
 	return -1;
 }
 
+// Whether the range reads as it must after a command. Without the node
+// there is nothing to read back, as there is no lock; mtd_debug cannot
+// have reached a device without one.
+static int range_holds(int device, int expected)
+{
+	return device < 0 || (read_back(device) & expected);
+}
+
+// mtd_debug can exit 0 having done nothing, or part (a protection the
+// driver misses, a failing block), after the erase as after the write. A
+// write over a range that is not erased ANDs the image into the old data
+// and leaves neither, so the erase is proven before the write is run.
 static int check_and_flash(int device)
 {
 	char write_command[WRITE_COMMAND_SIZE];
@@ -181,13 +195,11 @@ static int check_and_flash(int device)
 		return -1;
 	compose_write_command(write_command, art_path);
 	shield_flash_step();
-	if (run_command(ERASE_COMMAND) != 0)
+	if (run_command(ERASE_COMMAND) != 0 || !range_holds(device, HOLDS_ERASED))
 		return flash_failed("Art erase failed", device);
 	if (run_write_command(write_command) != 0)
 		return flash_failed("Art write failed", device);
-	// Without the node there is nothing to read back, as there is no lock;
-	// mtd_debug cannot have written a device without one.
-	if (device >= 0 && !(read_back(device) & HOLDS_IMAGE))
+	if (!range_holds(device, HOLDS_IMAGE))
 		return flash_failed("Art verify failed", device);
 	return 0;
 }
