@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 static char path[256];
@@ -27,12 +28,13 @@ static const int stops[] = {
 
 int main(int argc, char **argv)
 {
-	char line[1100], quoted[1030], *q;
+	char line[1100], quoted[1030], *q, dev[24], ubi[48], text[16];
 	unsigned char chunk[4096];
 	const char *word = path, *p, *failure = NULL;
 	struct stat st;
 	sigset_t keys;
-	int opt, lock, fd, status, holds, want, unopenable, too_long = 0;
+	int opt, lock, fd, status, holds, want, unopenable, field, same, busy = 0, too_long = 0;
+	size_t at;
 	ssize_t n, got;
 
 	while ((opt = open("/dev/null", O_RDWR)) >= 0 && opt <= 2)
@@ -93,6 +95,37 @@ int main(int argc, char **argv)
 			break;
 	if (unopenable || (lock >= 0 && got != 0x10000))
 		return puts("Art partition /dev/mtd4 is not readable"), -1;
+	/* an MTD character device (90, two minors each) that the kernel uses:
+	 * a file system mounted from it (31:N in mountinfo) or UBI on it */
+	if (lock >= 0 && fstat(lock, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) == 90) {
+		snprintf(dev, sizeof(dev), "31:%u", minor(st.st_rdev) / 2);
+		if ((fd = open("/proc/self/mountinfo", O_RDONLY)) >= 0) {
+			for (field = 1, same = 1, at = 0; !busy && (n = read(fd, chunk, sizeof(chunk))) > 0;)
+				for (got = 0; got < n && !busy; got++) {
+					if (chunk[got] == ' ' || chunk[got] == '\n') {
+						busy = field == 3 && same && at == strlen(dev);
+						field = chunk[got] == '\n' ? 1 : field + 1;
+						same = 1;
+						at = 0;
+					} else if (field == 3) {
+						same = same && at < strlen(dev) && chunk[got] == dev[at];
+						at++;
+					}
+				}
+			close(fd);
+		}
+		snprintf(dev, sizeof(dev), "%u\n", minor(st.st_rdev) / 2);
+		for (opt = 0; opt < 32 && !busy; opt++) {
+			snprintf(ubi, sizeof(ubi), "/sys/class/ubi/ubi%d/mtd_num", opt);
+			if ((fd = open(ubi, O_RDONLY)) < 0)
+				continue;
+			n = read(fd, text, sizeof(text));
+			close(fd);
+			busy = n == (ssize_t)strlen(dev) && memcmp(text, dev, n) == 0;
+		}
+		if (busy)
+			return puts("Art partition /dev/mtd4 is in use"), -1;
+	}
 	/* Any path the shell would change goes in single quotes, ' as '\'' */
 	if (path[strspn(path, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
 	                      "0123456789_@%+=:,./-")] != '\0') {

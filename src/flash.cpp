@@ -4,6 +4,7 @@
 #include "artflash.h"
 #include "command.h"
 #include "guard.h"
+#include "in_use.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -116,6 +117,17 @@ static int read_old_data(int device)
 	return -1;
 }
 
+// On the wrong board or firmware the partition can be the running root
+// file system, an overlay or a UBI device, which an erase destroys under
+// the system that uses it. An Art partition is raw data, never mounted.
+static int check_not_in_use(int device)
+{
+	if (device < 0 || !flash_device_in_use(device))
+		return 0;
+	puts("Art partition " ART_MTD_DEVICE " is in use");
+	return -1;
+}
+
 // What the range reads as, as bits; HOLDS_UNKNOWN alone when it cannot be
 // read whole.
 enum { HOLDS_IMAGE = 1, HOLDS_OLD_DATA = 2, HOLDS_ERASED = 4, HOLDS_UNKNOWN = 8 };
@@ -191,7 +203,8 @@ static int check_and_flash(int device)
 {
 	char write_command[WRITE_COMMAND_SIZE];
 
-	if (check_art_file() != 0 || read_art_file() != 0 || read_old_data(device) != 0)
+	if (check_art_file() != 0 || read_art_file() != 0 || read_old_data(device) != 0 ||
+	    check_not_in_use(device) != 0)
 		return -1;
 	compose_write_command(write_command, art_path);
 	shield_flash_step();
