@@ -10,10 +10,6 @@
 // Characters the shell passes on as they are, wherever they stand.
 #define SHELL_PLAIN "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_@%+=:,./-"
 
-// The longest path, quoted, fits: the line is never cut short.
-static_assert(sizeof(WRITE_COMMAND_PREFIX) - 1 + QUOTED_PATH_SIZE <= WRITE_COMMAND_SIZE,
-              "write line holds the worst case");
-
 static int needs_quotes(const char *path)
 {
 	return path[strspn(path, SHELL_PLAIN)] != '\0';

@@ -22,7 +22,8 @@ static unsigned char art_image[ART_IMAGE_SIZE + 1];
 // it is still there.
 static unsigned char old_art_data[ART_IMAGE_SIZE];
 
-// The range is read back a piece at a time, so that two 64 KiB buffers do.
+// The range is read back a piece at a time, so that it needs no third
+// 64 KiB buffer.
 constexpr size_t READ_BACK_CHUNK_SIZE = 4096;
 static_assert(ART_IMAGE_SIZE % READ_BACK_CHUNK_SIZE == 0, "whole chunks");
 
