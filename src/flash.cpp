@@ -138,9 +138,9 @@ static int is_erased(const unsigned char *bytes, size_t len)
 	return bytes[0] == ERASED_BYTE && memcmp(bytes, bytes + 1, len - 1) == 0;
 }
 
-// One pass over the whole range, for the verify and for the note alike: a
-// write-protected chip, or a driver that drops or garbles data, can still
-// let mtd_debug exit 0.
+// One pass over the whole range, after the erase, for the verify and for
+// the note alike: a protected chip, or a driver that drops or garbles
+// data, can still let mtd_debug exit 0.
 static int read_back(int device)
 {
 	unsigned char chunk[READ_BACK_CHUNK_SIZE];
