@@ -430,9 +430,10 @@ std::string expected_flash(Flash flash, std::string bytes = Sandbox::old_flash()
 // that is true.
 std::string note_for(const FlashCase &c)
 {
-	const std::string failed = "failed\n", range = expected_flash(c.flash, c.before).substr(0, ART_IMAGE_SIZE);
+	const std::string failed = "failed\n";
 	if (c.out.size() < failed.size() || c.out.compare(c.out.size() - failed.size(), failed.size(), failed))
 		return "";
+	const std::string range = expected_flash(c.flash, c.before).substr(0, ART_IMAGE_SIZE);
 	if (range == Sandbox::image())
 		return "Art partition holds the new image\n";
 	if (range == BLANK.substr(0, ART_IMAGE_SIZE))
