@@ -32,6 +32,7 @@ const OptionCase OPTION_CASES[] = {
 	{"empty last value", {"-f", "/x/a.bin", "-f", ""}, 0, DEFAULT_ART_PATH},
 	{"unknown option", {"-h", "-f", "/x/a.bin", "-v"}, 0, "/x/a.bin"},
 	{"unknown option alone", {"-h"}, 0, DEFAULT_ART_PATH},
+	{"long help alone", {"--help"}, 0, DEFAULT_ART_PATH},
 	{"dangling -f", {"-f"}, 0, DEFAULT_ART_PATH},
 	{"dangling -f keeps earlier", {"-f", "/x/a.bin", "-f"}, 0, "/x/a.bin"},
 	{"operands ignored", {"-f", "/x/a.bin", "one", "two"}, 0, "/x/a.bin"},
