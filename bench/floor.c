@@ -31,9 +31,9 @@ int main(int argc, char **argv)
 	char line[1100], quoted[1030], *q, dev[24], ubi[48], text[16];
 	unsigned char chunk[4096];
 	const char *word = path, *p, *failure = NULL;
-	struct stat st;
+	struct stat st, other;
 	sigset_t keys;
-	int opt, lock, fd, status, holds, want, unopenable, field, same, busy = 0, too_long = 0;
+	int opt, lock, fd, spare, status, handed = 0, holds, want, unopenable, field, same, busy = 0, too_long = 0;
 	size_t at;
 	ssize_t n, got;
 
@@ -61,11 +61,17 @@ int main(int argc, char **argv)
 	if (path[0] == '\0')
 		strcpy(path, "/tmp/art.bin");
 	lock = open("/dev/mtd4", O_RDONLY | O_NONBLOCK | O_NOCTTY);
-	unopenable = lock < 0 && errno != ENOENT;
+	unopenable = lock >= 0 || errno == ENOENT ? 0 : errno == EMFILE || errno == ENFILE ? 2 : 1;
 	if (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) != 0) {
-		if (errno == EWOULDBLOCK)
+		/* a lock the caller holds and handed down is used, not waited for */
+		opt = errno == EWOULDBLOCK;
+		if (opt && fstat(lock, &st) == 0)
+			for (fd = 0; fd < 1024 && !handed; fd++)
+				handed = fd != lock && fstat(fd, &other) == 0 && other.st_dev == st.st_dev &&
+				         other.st_ino == st.st_ino && flock(fd, LOCK_EX | LOCK_NB) == 0;
+		if (opt && !handed)
 			fputs("Art flash is busy: waiting for the other run to finish\n", stderr);
-		while (flock(lock, LOCK_EX) != 0 && errno == EINTR)
+		while (!handed && flock(lock, LOCK_EX) != 0 && errno == EINTR)
 			;
 	}
 	if (access(path, F_OK) != 0 || stat(path, &st) != 0)
@@ -75,8 +81,14 @@ int main(int argc, char **argv)
 	if (!S_ISREG(st.st_mode))
 		return printf("Art file %s is not a regular file\n", path), -1;
 	/* the image read whole, and no more, before the erase */
-	if ((fd = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK)) < 0)
+	/* with a descriptor more beside it, for the write's partition and image */
+	fd = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+	spare = fd < 0 ? -1 : dup(fd);
+	if (spare < 0 && (errno == EMFILE || errno == ENFILE))
+		return puts("Art flash needs more file descriptors: too many open files"), -1;
+	if (fd < 0)
 		return printf("Art file %s is not readable\n", path), -1;
+	close(spare);
 	if (fstat(fd, &st) != 0)
 		return printf("Art file %s is not readable\n", path), -1;
 	if (st.st_size != 0x10000)
@@ -93,6 +105,8 @@ int main(int argc, char **argv)
 	for (got = 0, n = 1; lock >= 0 && got < (ssize_t)sizeof(old) && n != 0; got += n > 0 ? n : 0)
 		if ((n = pread(lock, old + got, sizeof(old) - got, got)) < 0 && errno != EINTR)
 			break;
+	if (unopenable == 2)
+		return puts("Art flash needs more file descriptors: too many open files"), -1;
 	if (unopenable || (lock >= 0 && got != 0x10000))
 		return puts("Art partition /dev/mtd4 is not readable"), -1;
 	/* an MTD character device (90, two minors each) that the kernel uses:

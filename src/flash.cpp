@@ -74,17 +74,28 @@ static ssize_t read_at(int fd, unsigned char *buf, size_t len, off_t offset)
 	return done;
 }
 
+#define NO_DESCRIPTOR_MESSAGE "Art flash needs more file descriptors: too many open files"
+
 // Root may open any file, and a read can still fail (a bad medium, a
 // broken file system, a server gone): only reading the image proves that
 // mtd_debug will be able to, and it must be proved before the erase.
 // Non-blocking, in case a FIFO has taken the file's place since stat.
+// mtd_debug's write holds the partition and the image open at once, beside
+// every descriptor it inherits, the lock among them: a launcher's ulimit
+// -n, or descriptors it left open, could let the erase run and then keep
+// the write from opening the image (musl's system() needs two as well,
+// for the pipe its posix_spawn reports through). So one descriptor more
+// is taken while the image is open, where the write's two will be.
 static int read_art_file(void)
 {
 	struct stat st;
 	ssize_t got;
 	int result = -1;
 	int fd = open(art_path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+	int spare = fd < 0 ? -1 : dup(fd);
 
+	if (spare < 0 && out_of_descriptors(errno))
+		goto no_descriptor;
 	if (fd < 0 || fstat(fd, &st) != 0)
 		goto unreadable;
 	if (check_art_stat(&st) != 0)
@@ -97,9 +108,14 @@ static int read_art_file(void)
 	else
 		result = 0;
 	goto out;
+no_descriptor:
+	puts(NO_DESCRIPTOR_MESSAGE);
+	goto out;
 unreadable:
 	printf("Art file %s is not readable\n", art_path);
 out:
+	if (spare >= 0)
+		close(spare);
 	if (fd >= 0)
 		close(fd);
 	return result;
@@ -114,7 +130,8 @@ static int read_old_data(int device)
 	if (device == FLASH_DEVICE_MISSING ||
 	    (device >= 0 && read_at(device, old_art_data, sizeof(old_art_data), 0) == ART_IMAGE_SIZE))
 		return 0;
-	puts("Art partition " ART_MTD_DEVICE " is not readable");
+	puts(device == FLASH_DEVICE_NO_DESCRIPTOR ? NO_DESCRIPTOR_MESSAGE
+	                                          : "Art partition " ART_MTD_DEVICE " is not readable");
 	return -1;
 }
 

@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 constexpr char NULL_DEVICE[] = "/dev/null";
@@ -35,6 +36,35 @@ int open_standard_streams(void)
 	return 0;
 }
 
+int out_of_descriptors(int error)
+{
+	return error == EMFILE || error == ENFILE;
+}
+
+// The bound of the search for a descriptor handed down: Linux's default
+// limit of open files, which a caller that kept it cannot pass. flock(1)
+// hands down a low one; the search costs a thousand fstat calls, made only
+// when the lock is busy, and needs no directory listing.
+constexpr int HANDED_DOWN_FD_BOUND = 1024;
+
+// A caller that holds the lock for a sequence of its own (flock /dev/mtd4
+// COMMAND) hands its locked descriptor down: waiting for it would wait for
+// ever. The lock belongs to the open file, so a descriptor on the same
+// node through which the lock can be had at once is the caller's lock, or
+// no one's.
+static int lock_handed_down(int device)
+{
+	struct stat node, st;
+
+	if (fstat(device, &node) != 0)
+		return 0;
+	for (int fd = 0; fd < HANDED_DOWN_FD_BOUND; fd++)
+		if (fd != device && fstat(fd, &st) == 0 && st.st_dev == node.st_dev &&
+		    st.st_ino == node.st_ino && flock(fd, LOCK_EX | LOCK_NB) == 0)
+			return 1;
+	return 0;
+}
+
 // Two runs at once would interleave their erases and writes and leave
 // neither image. The node itself is the lock: a read-only root has no room
 // for a lock file, and every run on the device shares the node. Opened
@@ -49,10 +79,15 @@ int lock_flash_device(void)
 	int fd = open(ART_MTD_DEVICE, O_RDONLY | O_NONBLOCK | O_NOCTTY);
 
 	if (fd < 0)
-		return errno == ENOENT ? FLASH_DEVICE_MISSING : FLASH_DEVICE_UNOPENABLE;
+		return errno == ENOENT ? FLASH_DEVICE_MISSING
+		       : out_of_descriptors(errno) ? FLASH_DEVICE_NO_DESCRIPTOR
+		                                   : FLASH_DEVICE_UNOPENABLE;
 	if (flock(fd, LOCK_EX | LOCK_NB) == 0)
 		return fd;
-	if (errno == EWOULDBLOCK)
+	const int busy = errno == EWOULDBLOCK;
+	if (busy && lock_handed_down(fd))
+		return fd;
+	if (busy)
 		fputs(FLASH_BUSY_MESSAGE, stderr);
 	// Any other failure (no lock records left) leaves the run unlocked,
 	// but it still reads the partition before and after.

@@ -11,13 +11,20 @@ int open_standard_streams(void);
 constexpr char FLASH_BUSY_MESSAGE[] = "Art flash is busy: waiting for the other run to finish\n";
 
 // What lock_flash_device returns when it holds no descriptor: there is no
-// node (a development machine), or there is one that cannot be opened.
+// node (a development machine), there is one that cannot be opened, or
+// the process has no descriptor left to open it with.
 constexpr int FLASH_DEVICE_MISSING = -1;
 constexpr int FLASH_DEVICE_UNOPENABLE = -2;
+constexpr int FLASH_DEVICE_NO_DESCRIPTOR = -3;
+
+// Whether a failed open or dup failed for want of a descriptor: the
+// process's limit (ulimit -n) or the system's.
+int out_of_descriptors(int error);
 
 // Wait for an exclusive lock on the Art partition's device node, so that
-// no other run erases or writes it meanwhile. Returns the descriptor, which
-// the run also reads the partition through, or one of the two above.
+// no other run erases or writes it meanwhile, unless the caller holds it
+// already and handed it down. Returns the descriptor, which the run also
+// reads the partition through, or one of the three above.
 int lock_flash_device(void);
 
 // Make the erase and the write one step that no stop but SIGKILL and

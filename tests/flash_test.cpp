@@ -43,6 +43,7 @@ std::string copied_line(const std::string &path)
 const std::string HOSTILE = "{dir}/my art $(touch pwned);'x'`touch pwned`\n*.bin";
 const std::string TOO_LONG = "/" + std::string(255, 'a');
 const std::string SIZE_MESSAGE = "Art filesize is not 0x10000\n";
+const std::string NO_DESCRIPTOR = "Art flash needs more file descriptors: too many open files\n";
 
 // A path of exactly 255 characters: folders in the sandbox, then a file.
 std::string longest_path(const Sandbox &box)
@@ -228,6 +229,12 @@ Launch wrapped(std::vector<std::string> words)
 	return launch;
 }
 
+// A launcher's limit of open files, with what it left open.
+Launch open_files(int limit, const std::string &left_open = "")
+{
+	return wrapped({"prlimit", "--nofile=" + std::to_string(limit), "sh", "-c", left_open + "exec \"$@\"", "sh"});
+}
+
 // A launcher that ignores SIGCHLD hands the ignore on through exec.
 const Launch SIGCHLD_IGNORED = wrapped({"env", "--ignore-signal=CHLD"});
 
@@ -292,9 +299,10 @@ FlashCase unreadable_node(const char *name, const std::string &make)
 	        wrapped({"sh", "-c", "umount /dev/mtd4 && rm /dev/mtd4 && " + make + " && exec \"$@\"", "sh"})};
 }
 
-FlashCase refused(const char *name, std::vector<std::string> args, const std::string &out)
+FlashCase refused(const char *name, std::vector<std::string> args, const std::string &out,
+                  Launch launch = {})
 {
-	return {name, args, {}, 255, out, {}, Flash::Untouched};
+	return {name, args, {}, 255, out, {}, Flash::Untouched, launch};
 }
 
 // glibc's and uClibc-ng's getopt move operands out of the way and read a -f
@@ -367,6 +375,15 @@ const FlashCase FLASH_CASES[] = {
 	survives("standard output closed", {}, closed({1}), ""),
 	survives("standard error closed", {}, closed({2}), copied_line("{dir}/art.bin")),
 	survives("all standard streams closed", {}, closed({0, 1, 2}), ""),
+	// The write's mtd_debug opens two files beside the streams, the lock
+	// and whatever it inherits: refused unless both can be had.
+	refused("open files limit 4", {"-f", "{dir}/art.bin"}, NO_DESCRIPTOR, open_files(4)),
+	refused("open files limit 5", {"-f", "{dir}/art.bin"}, NO_DESCRIPTOR, open_files(5)),
+	survives("open files limit 6", {}, open_files(6), copied_line("{dir}/art.bin")),
+	refused("launcher left files open up to its limit", {"-f", "{dir}/art.bin"}, NO_DESCRIPTOR,
+	        open_files(8, "exec 3</dev/null 4</dev/null 5</dev/null; ")),
+	complained(survives("run inside flock /dev/mtd4", {}, wrapped({"timeout", "-s", "KILL", "60", "flock", "/dev/mtd4"}),
+	                    copied_line("{dir}/art.bin")), ERASED_LINE),
 	{"erase blocks over 64 KiB", {"-f", "{dir}/art.bin"}, {"MTDSIM_ERASESIZE=0x20000"}, 255,
 	 "Art erase failed\n", {ERASE}, Flash::Untouched},
 	survives("Ctrl-C during erase", {"MTDSIM_DELAY=erase:1000"}, signal_at(SIGINT, 1),
@@ -487,8 +504,13 @@ std::string missing_for(const FlashCase &c)
 {
 	if (c.binary.empty())
 		return "this build has no busybox for a classic system()";
+	std::string words = c.out;
+	for (const std::string &word : c.launch.wrapper)
+		words += word;
 	const bool reads_node = !c.launch.overlap.empty() || !note_for(c).empty() ||
-	                        c.out.find("Art partition") != std::string::npos;
+	                        words.find("Art partition") != std::string::npos ||
+	                        words.find("Art flash") != std::string::npos ||
+	                        words.find("/dev/mtd4") != std::string::npos;
 	if (reads_node && !Sandbox::private_dev())
 		return "needs root and a mount namespace for a /dev/mtd4 of its own";
 	return "";

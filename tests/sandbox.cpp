@@ -128,11 +128,10 @@ std::vector<std::string> artflash_command(const std::string &binary,
 
 Sandbox::Sandbox()
 {
-	std::string tmpl = std::string(SCRATCH_DIR) + "/XXXXXX";
+	dir_ = SCRATCH_DIR "/XXXXXX";
 	mkdir(SCRATCH_DIR, 0755);
-	if (!mkdtemp(tmpl.data()))
-		throw std::runtime_error("mkdtemp " + tmpl);
-	dir_ = tmpl;
+	if (!mkdtemp(dir_.data()))
+		throw std::runtime_error("mkdtemp " + dir_);
 	chmod(dir_.c_str(), 0755);
 	mkdir(path("flash").c_str(), 0755);
 	write_file("flash/mtd4", old_flash());
@@ -252,8 +251,8 @@ bool Sandbox::private_dev()
 	return possible;
 }
 
-// Each run has a process group of its own, and starts with every signal
-// at its default and none blocked; tag names its output files.
+// Each run has a process group of its own and starts with its standard
+// streams alone, every signal at its default, none blocked; tag names its output files.
 pid_t Sandbox::spawn(std::vector<std::string> command, std::vector<std::string> &vars,
                      const Launch &launch, const std::string &tag) const
 {
@@ -278,6 +277,7 @@ pid_t Sandbox::spawn(std::vector<std::string> command, std::vector<std::string> 
 			posix_spawn_file_actions_addopen(&actions, fd, files[fd].c_str(),
 			                                 fd ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY, 0644);
 	}
+	posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 	posix_spawnattr_t attr;
 	sigset_t all, none;
 	sigfillset(&all);
@@ -345,7 +345,6 @@ Run Sandbox::artflash(const std::vector<std::string> &args, const std::vector<st
                       const Launch &launch, const std::string &binary) const
 {
 	Launch with_second = launch;
-	if (!launch.overlap.empty())
-		with_second.overlap = artflash_command(binary, launch.overlap);
+	with_second.overlap = launch.overlap.empty() ? launch.overlap : artflash_command(binary, launch.overlap);
 	return run(artflash_command(binary, args), env, with_second);
 }

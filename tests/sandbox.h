@@ -13,7 +13,7 @@
 constexpr size_t PARTITION_SIZE = 0x40000;
 
 // How a run is started, and what happens to it on the way. Each run has a
-// process group of its own and starts with every signal at its default.
+// process group of its own, its standard streams alone and every signal at its default.
 struct Launch {
 	std::vector<std::string> wrapper;       // run first, with the command after it
 	std::vector<int> closed = {};           // standard descriptors it starts without
