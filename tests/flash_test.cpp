@@ -326,6 +326,8 @@ const FlashCase FLASH_CASES[] = {
 	           getopt_complaint(false, 'f')),
 	flashed("operands ignored", {"-f", "{dir}/art.bin", "/dev/mtd0"}, "{dir}/art.bin"),
 	option_after_operand(),
+	{"-f after an operand, POSIXLY_CORRECT", {"-f", "{dir}/short.bin", "/dev/mtd0", "-f", "{dir}/art.bin"},
+	 {"POSIXLY_CORRECT=1"}, 255, SIZE_MESSAGE, {}, Flash::Untouched},
 	flashed("symlink keeps its name", {"-f", "{dir}/link.bin"}, "{dir}/link.bin"),
 	flashed("hostile name", {"-f", HOSTILE}, HOSTILE),
 	flashed("too long then short", {"-f", TOO_LONG, "-f", "{dir}/art.bin"}, "{dir}/art.bin"),
