@@ -14,6 +14,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <numeric>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -377,8 +379,7 @@ const FlashCase FLASH_CASES[] = {
 	survives("standard output closed", {}, closed({1}), ""),
 	survives("standard error closed", {}, closed({2}), copied_line("{dir}/art.bin")),
 	survives("all standard streams closed", {}, closed({0, 1, 2}), ""),
-	// The write's mtd_debug opens two files beside the streams, the lock
-	// and whatever it inherits: refused unless both can be had.
+	// The write's mtd_debug opens two files beside all it inherits, the lock among them.
 	refused("open files limit 4", {"-f", "{dir}/art.bin"}, NO_DESCRIPTOR, open_files(4)),
 	refused("open files limit 5", {"-f", "{dir}/art.bin"}, NO_DESCRIPTOR, open_files(5)),
 	survives("open files limit 6", {}, open_files(6), copied_line("{dir}/art.bin")),
@@ -506,13 +507,9 @@ std::string missing_for(const FlashCase &c)
 {
 	if (c.binary.empty())
 		return "this build has no busybox for a classic system()";
-	std::string words = c.out;
-	for (const std::string &word : c.launch.wrapper)
-		words += word;
+	const std::string words = std::accumulate(c.launch.wrapper.begin(), c.launch.wrapper.end(), c.out);
 	const bool reads_node = !c.launch.overlap.empty() || !note_for(c).empty() ||
-	                        words.find("Art partition") != std::string::npos ||
-	                        words.find("Art flash") != std::string::npos ||
-	                        words.find("/dev/mtd4") != std::string::npos;
+	                        std::regex_search(words, std::regex("Art partition|Art flash|/dev/mtd4"));
 	if (reads_node && !Sandbox::private_dev())
 		return "needs root and a mount namespace for a /dev/mtd4 of its own";
 	return "";
