@@ -74,8 +74,6 @@ static ssize_t read_at(int fd, unsigned char *buf, size_t len, off_t offset)
 	return done;
 }
 
-#define NO_DESCRIPTOR_MESSAGE "Art flash needs more file descriptors: too many open files"
-
 // Root may open any file, and a read can still fail (a bad medium, a
 // broken file system, a server gone): only reading the image proves that
 // mtd_debug will be able to, and it must be proved before the erase.
@@ -109,7 +107,7 @@ static int read_art_file(void)
 		result = 0;
 	goto out;
 no_descriptor:
-	puts(NO_DESCRIPTOR_MESSAGE);
+	fputs(NO_DESCRIPTOR_MESSAGE, stdout);
 	goto out;
 unreadable:
 	printf("Art file %s is not readable\n", art_path);
@@ -130,8 +128,8 @@ static int read_old_data(int device)
 	if (device == FLASH_DEVICE_MISSING ||
 	    (device >= 0 && read_at(device, old_art_data, sizeof(old_art_data), 0) == ART_IMAGE_SIZE))
 		return 0;
-	puts(device == FLASH_DEVICE_NO_DESCRIPTOR ? NO_DESCRIPTOR_MESSAGE
-	                                          : "Art partition " ART_MTD_DEVICE " is not readable");
+	fputs(device == FLASH_DEVICE_NO_DESCRIPTOR ? NO_DESCRIPTOR_MESSAGE
+	                                           : "Art partition " ART_MTD_DEVICE " is not readable\n", stdout);
 	return -1;
 }
 

@@ -9,6 +9,8 @@
 int open_standard_streams(void);
 
 constexpr char FLASH_BUSY_MESSAGE[] = "Art flash is busy: waiting for the other run to finish\n";
+// A run refused before anything ran: the launcher left too few descriptors.
+constexpr char NO_DESCRIPTOR_MESSAGE[] = "Art flash needs more file descriptors: too many open files\n";
 
 // What lock_flash_device returns when it holds no descriptor: there is no
 // node (a development machine), there is one that cannot be opened, or

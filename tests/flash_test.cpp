@@ -45,7 +45,6 @@ std::string copied_line(const std::string &path)
 const std::string HOSTILE = "{dir}/my art $(touch pwned);'x'`touch pwned`\n*.bin";
 const std::string TOO_LONG = "/" + std::string(255, 'a');
 const std::string SIZE_MESSAGE = "Art filesize is not 0x10000\n";
-const std::string NO_DESCRIPTOR = "Art flash needs more file descriptors: too many open files\n";
 
 // A path of exactly 255 characters: folders in the sandbox, then a file.
 std::string longest_path(const Sandbox &box)
@@ -380,10 +379,10 @@ const FlashCase FLASH_CASES[] = {
 	survives("standard error closed", {}, closed({2}), copied_line("{dir}/art.bin")),
 	survives("all standard streams closed", {}, closed({0, 1, 2}), ""),
 	// The write's mtd_debug opens two files beside all it inherits, the lock among them.
-	refused("open files limit 4", {"-f", "{dir}/art.bin"}, NO_DESCRIPTOR, open_files(4)),
-	refused("open files limit 5", {"-f", "{dir}/art.bin"}, NO_DESCRIPTOR, open_files(5)),
+	refused("open files limit 4", {"-f", "{dir}/art.bin"}, NO_DESCRIPTOR_MESSAGE, open_files(4)),
+	refused("open files limit 5", {"-f", "{dir}/art.bin"}, NO_DESCRIPTOR_MESSAGE, open_files(5)),
 	survives("open files limit 6", {}, open_files(6), copied_line("{dir}/art.bin")),
-	refused("launcher left files open up to its limit", {"-f", "{dir}/art.bin"}, NO_DESCRIPTOR,
+	refused("launcher left files open up to its limit", {"-f", "{dir}/art.bin"}, NO_DESCRIPTOR_MESSAGE,
 	        open_files(8, "exec 3</dev/null 4</dev/null 5</dev/null; ")),
 	complained(survives("run inside flock /dev/mtd4", {}, wrapped({"timeout", "-s", "KILL", "60", "flock", "/dev/mtd4"}),
 	                    copied_line("{dir}/art.bin")), ERASED_LINE),
